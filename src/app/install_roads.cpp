@@ -1,0 +1,134 @@
+// First-install and update roads: query, save, unpack (Shell, else the unzip tool), open Setup.exe.
+#include "app/install_roads.h"
+
+#include <windows.h>
+#include <objbase.h>
+
+#include "net/fetch.h"
+#include "net/protocol.h"
+#include "package/fingerprint.h"
+#include "ui/error_box.h"
+#include "ui/progress_window.h"
+#include "ui/texts.h"
+#include "unpack/launch.h"
+#include "unpack/shell_extract.h"
+
+namespace {
+
+// Pauses that give the Shell or the unzip tool time to work; the program never polls them.
+constexpr DWORD PauseBeforeUnpack = 3000;
+constexpr DWORD PauseAfterShellCopy = 5000;
+constexpr DWORD PauseAfterToolStart = 5000;
+constexpr DWORD LongestToolWait = 30000;
+
+int Fail(const wchar_t* message)
+{
+    ReportError(message);
+    return 1;
+}
+
+int Done()
+{
+    CoUninitialize();
+    return 0;
+}
+
+bool Fetch(const std::string& url, ByteBuffer& buffer)
+{
+    const HINTERNET session = OpenInternetSession();
+    return session && DownloadToBuffer(url, buffer, session);
+}
+
+}  // namespace
+
+int RunFirstInstallRoad(const RoadContext& context)
+{
+    const InstallPaths& paths = context.paths;
+    ByteBuffer buffer;
+    if (!Fetch(context.queryBase + UpToDateReply, buffer))
+        return Fail(text::FirstFetchFailed);
+    // Only "not found" ends this road; any other body, the up-to-date text too, is the package.
+    if (ClassifyReply(buffer) == ReplyClass::NotFound)
+        return Fail(text::ProductNotFound);
+    if (!SaveBuffer(buffer, paths.package))
+        return Fail(text::PackageNotSaved);
+    SetStatusDownloaded();
+    Sleep(PauseBeforeUnpack);
+
+    if (ExtractZip(paths.package, paths.installFolder)) {
+        Sleep(PauseAfterShellCopy);
+        if (!FileExists(paths.installer))
+            return Fail(text::SetupMissingAfterUnpack);
+        LaunchSetup(paths.installer);
+        CoUninitialize();
+        return 1;  // this end has always exited with 1; callers may rely on it
+    }
+
+    switch (FetchUnzipTool(context.unzipToolUrl, paths.tool, buffer)) {
+    case UnzipToolFetch::NotFetched:
+        return Fail(text::ToolNotFetched);
+    case UnzipToolFetch::NotSaved:
+        return Fail(text::ToolNotSaved);
+    case UnzipToolFetch::Saved:
+        break;
+    }
+    PROCESS_INFORMATION tool = {};
+    if (!RunUnzipTool(paths.tool, paths.unzipCommandLine, ProgramDir, tool))
+        return Fail(text::ToolNotStarted);
+    Sleep(PauseAfterToolStart);
+    CloseHandle(tool.hProcess);
+    CloseHandle(tool.hThread);
+    return Done();
+}
+
+int RunUpdateRoad(const RoadContext& context)
+{
+    const InstallPaths& paths = context.paths;
+    const std::string checkValue = ComputeCheckValue(paths.package);
+    const std::string queryUrl = context.queryBase + checkValue;
+    ByteBuffer buffer;
+    WriteTraceFile(Widen(checkValue), paths.trace);
+
+    // The query goes out twice and only the second reply counts; the server may rely on it.
+    if (!Fetch(queryUrl, buffer))
+        return Fail(text::UpdateCheckFailed);
+    if (!Fetch(queryUrl, buffer))
+        return Fail(text::UpdateCheckFailed);
+
+    switch (ClassifyReply(buffer)) {
+    case ReplyClass::NotFound:
+        return Fail(text::ProductNotFound);
+    case ReplyClass::UpToDate:
+        LaunchSetup(paths.installer);
+        return Done();
+    case ReplyClass::Package:
+        break;
+    }
+    if (!SaveBuffer(buffer, paths.package))
+        return Fail(text::UpdateNotSaved);
+    SetStatusDownloaded();
+    Sleep(PauseBeforeUnpack);
+
+    if (ExtractZip(paths.package, paths.installFolder))
+        return Done();
+
+    switch (FetchUnzipTool(context.unzipToolUrl, paths.tool, buffer)) {
+    case UnzipToolFetch::NotFetched:
+        return Fail(text::ToolNotFetched);
+    case UnzipToolFetch::NotSaved:
+        return Fail(text::ToolNotSaved);
+    case UnzipToolFetch::Saved:
+        break;
+    }
+    PROCESS_INFORMATION tool = {};
+    if (RunUnzipTool(paths.tool, paths.unzipCommandLine, ProgramDir, tool)) {
+        WaitForSingleObject(tool.hProcess, LongestToolWait);
+        CloseHandle(tool.hProcess);
+        CloseHandle(tool.hThread);
+    }
+    // A tool that did not start is not reported: an installer from an earlier unpacking may do.
+    if (!FileExists(paths.installer))
+        return Fail(text::SetupMissingAfterUnpack);
+    LaunchSetup(paths.installer);
+    return Done();
+}

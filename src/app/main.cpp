@@ -1,0 +1,37 @@
+// Entry point: COM, the product code, the progress window, then one of the two install roads.
+#include <windows.h>
+#include <objbase.h>
+
+#include "app/dll_safety.h"
+#include "app/install_roads.h"
+#include "app/names.h"
+#include "net/protocol.h"
+#include "ui/code_dialog.h"
+#include "ui/error_box.h"
+#include "ui/progress_window.h"
+#include "ui/texts.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    // Before anything can load a DLL: this process runs elevated, often from Downloads.
+    RestrictDllSearchToSystem32();
+
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {
+        ShowError(nullptr, text::ComInitFailed);
+        return 1;
+    }
+
+    RoadContext context;
+    context.paths = ComposeInstallPaths(ProgramDir);
+
+    if (AskProductCode() == 2)
+        ExitProcess(0);  // closed by the user: nothing to clean up that the system won't
+
+    context.queryBase = BuildQueryBase();
+    context.unzipToolUrl = BuildUnzipToolUrl();
+    ShowProgressWindow();
+
+    if (FileExists(context.paths.package))
+        return RunUpdateRoad(context);
+    return RunFirstInstallRoad(context);
+}

@@ -1,0 +1,58 @@
+// URL composition and reply classification for the download server.
+#include "net/protocol.h"
+
+#include <cstring>
+
+#include "app/names.h"
+
+#ifndef DOWNLOAD_SERVER_BASE
+#error "DOWNLOAD_SERVER_BASE must be defined by the build"
+#endif
+
+namespace {
+
+bool BodyEquals(const ByteBuffer& body, const char (&reply)[33])
+{
+    return body.size() == 32 && std::memcmp(body.data(), reply, 32) == 0;
+}
+
+}  // namespace
+
+std::string ServerBase()
+{
+    return DOWNLOAD_SERVER_BASE;
+}
+
+std::string BuildQueryBase(const std::string& serverBase, const std::string& productCode)
+{
+    return serverBase + "/vazid.php?proid=" + productCode + "&check=";
+}
+
+std::string BuildQueryBase()
+{
+    return BuildQueryBase(ServerBase(), ProductCode);
+}
+
+std::string BuildUnzipToolUrl(const std::string& serverBase)
+{
+    return serverBase + "/vazid/unzip.exe";
+}
+
+std::string BuildUnzipToolUrl()
+{
+    return BuildUnzipToolUrl(ServerBase());
+}
+
+ReplyClass ClassifyReply(const ByteBuffer& body)
+{
+    if (BodyEquals(body, NotFoundReply))
+        return ReplyClass::NotFound;
+    if (BodyEquals(body, UpToDateReply))
+        return ReplyClass::UpToDate;
+    return ReplyClass::Package;
+}
+
+bool IsStatusReply(const ByteBuffer& body)
+{
+    return ClassifyReply(body) != ReplyClass::Package;
+}

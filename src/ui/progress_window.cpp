@@ -1,0 +1,94 @@
+// Progress window, its status operations and window centring.
+#include "ui/progress_window.h"
+
+#include <commctrl.h>
+
+#include "app/dll_safety.h"
+#include "app/names.h"
+#include "res/resource_ids.h"
+#include "ui/texts.h"
+
+HWND ProgressWnd = nullptr;
+
+namespace {
+
+// A control of the progress window, or null when the window or the control is missing.
+HWND ProgressControl(int id)
+{
+    const HWND control = GetDlgItem(ProgressWnd, id);
+    return (control && IsWindow(control)) ? control : nullptr;
+}
+
+void SetStatusText(const wchar_t* textToShow)
+{
+    if (const HWND label = ProgressControl(IDC_STATUS_TEXT))
+        SetWindowTextW(label, textToShow);
+}
+
+}  // namespace
+
+void ShowProgressWindow()
+{
+    // Loading comctl32 registers "msctls_progress32"; it stays loaded for the process.
+    LoadSystemLibrary(L"comctl32.dll");
+    ProgressWnd = CreateDialogParamW(InstanceHandle, MAKEINTRESOURCEW(IDD_PROGRESS), nullptr,
+                                     ProgressDlgProc, 0);
+    ShowWindow(ProgressWnd, SW_SHOW);
+    UpdateWindow(ProgressWnd);
+    CentreOnScreen(ProgressWnd);
+}
+
+INT_PTR CALLBACK ProgressDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        SendDlgItemMessageW(window, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+        SendDlgItemMessageW(window, IDC_PROGRESS_BAR, PBM_SETPOS, 0, 0);
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) != IDCANCEL)
+            return FALSE;
+        // Hides the window only; the work goes on (it runs outside any message loop).
+        EndDialog(window, 2);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+std::wstring ProgressLabel(int percent)
+{
+    return std::to_wstring(percent) + text::StatusPercentSuffix;
+}
+
+void SetProgress(int percent)
+{
+    if (const HWND bar = ProgressControl(IDC_PROGRESS_BAR))
+        SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
+    SetStatusText(ProgressLabel(percent).c_str());
+}
+
+void SetStatusSearching()
+{
+    SetStatusText(text::StatusSearching);
+}
+
+void SetStatusDownloaded()
+{
+    SetStatusText(text::StatusDownloaded);
+}
+
+POINT CentredOrigin(int screenWidth, int screenHeight, int width, int height)
+{
+    // C++ division truncates toward zero: a window 35 px too wide lands at -17.
+    return POINT{(screenWidth - width) / 2, (screenHeight - height) / 2};
+}
+
+void CentreOnScreen(HWND window)
+{
+    RECT rect = {};
+    GetWindowRect(window, &rect);
+    const POINT origin = CentredOrigin(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN),
+                                       rect.right - rect.left, rect.bottom - rect.top);
+    SetWindowPos(window, nullptr, origin.x, origin.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+}

@@ -1,0 +1,34 @@
+// Unzip tool download and start, and opening Setup.exe.
+#include "unpack/launch.h"
+
+#include <shellapi.h>
+
+#include <vector>
+
+#include "net/fetch.h"
+
+UnzipToolFetch FetchUnzipTool(const std::string& toolUrl, const std::wstring& toolPath,
+                              ByteBuffer& buffer)
+{
+    const HINTERNET session = OpenInternetSession();
+    if (!session || !DownloadToBuffer(toolUrl, buffer, session))
+        return UnzipToolFetch::NotFetched;
+    return SaveBuffer(buffer, toolPath) ? UnzipToolFetch::Saved : UnzipToolFetch::NotSaved;
+}
+
+bool RunUnzipTool(const std::wstring& toolPath, const std::wstring& commandLine,
+                  const std::wstring& workingDir, PROCESS_INFORMATION& process)
+{
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    // CreateProcessW may write into the command line, so it gets a private copy.
+    std::vector<wchar_t> writable(commandLine.begin(), commandLine.end());
+    writable.push_back(L'\0');
+    return CreateProcessW(toolPath.c_str(), writable.data(), nullptr, nullptr, FALSE,
+                          CREATE_NO_WINDOW, nullptr, workingDir.c_str(), &startup, &process) != 0;
+}
+
+void LaunchSetup(const std::wstring& installerPath)
+{
+    ShellExecuteW(nullptr, L"open", installerPath.c_str(), nullptr, nullptr, SW_SHOW);
+}
