@@ -79,6 +79,11 @@ std::wstring ExeDir()
     return text.substr(0, text.find_last_of(L"\\/"));
 }
 
+bool PathExists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
 {
     const ULONGLONG end = GetTickCount64() + timeoutMs;
@@ -105,7 +110,7 @@ BOOL CALLBACK MatchDialog(HWND window, LPARAM param)
     auto* search = reinterpret_cast<DialogSearch*>(param);
     wchar_t className[32];
     GetClassNameW(window, className, 32);
-    if (std::wstring(className) != L"#32770" || WindowText(window) != search->caption)
+    if (std::wstring(className) != L"#32770")
         return TRUE;
     if (search->processId) {
         DWORD owner = 0;
@@ -113,6 +118,8 @@ BOOL CALLBACK MatchDialog(HWND window, LPARAM param)
         if (owner != search->processId)
             return TRUE;
     }
+    if (WindowText(window) != search->caption)
+        return TRUE;
     if (search->requiredChild && !GetDlgItem(window, search->requiredChild))
         return TRUE;
     search->found = window;
@@ -138,9 +145,16 @@ HWND WaitForDialog(const wchar_t* caption, DWORD timeoutMs, DWORD processId, int
 std::wstring WindowText(HWND window)
 {
     wchar_t text[512] = {};
-    // WM_GETTEXT rather than GetWindowTextW, which does not ask windows of other processes.
-    SendMessageTimeoutW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
-                        2000, nullptr);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == GetCurrentProcessId()) {
+        // Asked of the window itself: an edit control keeps its text apart from the caption.
+        SendMessageTimeoutW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                            2000, nullptr);
+    } else {
+        // Another process's window: read without sending it anything, so a busy one cannot stall us.
+        InternalGetWindowText(window, text, 512);
+    }
     return text;
 }
 

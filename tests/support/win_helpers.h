@@ -24,7 +24,8 @@ void RemoveTree(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 bool ReadFileBytes(const std::wstring& path, std::string& bytes);
 std::string ReadFileOrEmpty(const std::wstring& path);
-std::wstring ExeDir();  // folder of the running test exe
+std::wstring ExeDir();
+bool PathExists(const std::wstring& path);  // a file or folder  // folder of the running test exe
 
 // Polls until the predicate holds or the time is up.
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);

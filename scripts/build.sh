@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Builds the 32-bit release exe (build/release/Download.exe) and the x86_64 test build
+# (build/test), whose server base is on loopback.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cmake -S . -B build/release -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686.cmake >/dev/null
+cmake --build build/release -j2
+cmake -S . -B build/test -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64.cmake \
+    -DDOWNLOAD_BUILD_TESTS=ON -DDOWNLOAD_SERVER_BASE=http://127.0.0.2 \
+    -DDOWNLOAD_RELEASE_EXE="$PWD/build/release/Download.exe" >/dev/null
+cmake --build build/test -j2
