@@ -14,6 +14,8 @@ mkdir -p "$prefix"
     if [ ! -f "$prefix/.ready" ]; then
         "$wine" wineboot -i </dev/null >/dev/null 2>&1
         "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+        # A crash prints its backtrace and ends; no debugger dialog waits for a person.
+        "$wine" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
         touch "$prefix/.ready"
     fi
 ) 9>"$prefix.lock"

@@ -2,6 +2,8 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <cstdlib>
+
 #include "app/dll_safety.h"
 #include "app/install_roads.h"
 #include "app/names.h"
@@ -10,6 +12,15 @@
 #include "ui/error_box.h"
 #include "ui/progress_window.h"
 #include "ui/texts.h"
+
+// The library's verbose handler prints a demangled type name that no one would see from a GUI
+// program, and brings 46 KB of demangler with it; ending at once is all that is left to do.
+namespace __gnu_cxx {
+void __verbose_terminate_handler()
+{
+    std::abort();
+}
+}  // namespace __gnu_cxx
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {

@@ -58,7 +58,17 @@ INT_PTR CALLBACK ProgressDlgProc(HWND window, UINT message, WPARAM wParam, LPARA
 
 std::wstring ProgressLabel(int percent)
 {
-    return std::to_wstring(percent) + text::StatusPercentSuffix;
+    // Written out by hand: std::to_wstring drags the C runtime's whole printf engine into the exe.
+    wchar_t digits[12];
+    wchar_t* start = digits + 12;
+    unsigned magnitude = percent < 0 ? 0u - static_cast<unsigned>(percent) : static_cast<unsigned>(percent);
+    do {
+        *--start = static_cast<wchar_t>(L'0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    std::wstring label = percent < 0 ? L"-" : L"";
+    label.append(start, digits + 12);
+    return label + text::StatusPercentSuffix;
 }
 
 void SetProgress(int percent)

@@ -150,8 +150,9 @@ protected:
         logs = std::make_unique<ScratchDir>(L"dl-e2e-log");
         const std::wstring& d = dir->Path();
         ASSERT_TRUE(WriteFileBytes(d + L"\\Download.exe", Fixture(L"Download.exe")));
-        if (!s.cachedPackage.empty())
+        if (!s.cachedPackage.empty()) {
             ASSERT_TRUE(WriteFileBytes(Package(), s.cachedPackage));
+        }
         if (!s.earlierSetup.empty()) {
             CreateDirectoryW(InstallFolder().c_str(), nullptr);
             ASSERT_TRUE(WriteFileBytes(Installer(), s.earlierSetup));
@@ -160,8 +161,9 @@ protected:
             CreateDirectoryW((d + L"\\unzip.exe").c_str(), nullptr);
         if (s.packageTempIsFolder)
             CreateDirectoryW((Package() + L".part").c_str(), nullptr);
-        if (s.plantWininet)
+        if (s.plantWininet) {
             ASSERT_TRUE(WriteFileBytes(d + L"\\wininet.dll", Fixture(L"planted_wininet.dll")));
+        }
     }
 
     Outcome Run(const Scenario& s)
@@ -277,8 +279,9 @@ protected:
             EXPECT_EQ(out.requests[i].target, Query(check));
             EXPECT_EQ(out.requests[i].userAgent, "SetupApp");
         }
-        if (thenTool)
+        if (thenTool) {
             EXPECT_EQ(out.requests.back().target, "/vazid/unzip.exe");
+        }
     }
 
     std::unique_ptr<ScratchDir> dir, elsewhere, logs;

@@ -59,8 +59,9 @@ TEST(Fetch, CompleteBodiesArriveWhole)
         ByteBuffer buffer(5, 'x');
         EXPECT_TRUE(Fetch(server.BaseUrl() + "/body", buffer)) << c.name;
         EXPECT_EQ(AsText(buffer), c.reply.body) << c.name;
-        if (!c.labels.empty())
+        if (!c.labels.empty()) {
             EXPECT_EQ(progress.texts, c.labels) << c.name;
+        }
     }
 }
 

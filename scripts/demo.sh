@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# The main job, for a newcomer: installs what is missing, builds, starts the demo download
+# server on loopback and runs Download.exe against it under Wine, twice: the first install,
+# then a second start that takes the update road. Without a display it runs under Xvfb, types
+# the code itself and saves screenshots of every window it meets in build/demo/shots.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh --demo
+scripts/build.sh >/dev/null
+demo=$PWD/build/demo
+rm -rf "$demo/program" "$demo/packages" "$demo/shots"
+mkdir -p "$demo/program" "$demo/packages" "$demo/shots"
+cp build/test/bin/Download.exe "$demo/program/"
+# The sample package for the code DEMO1: the fixture installer as Setup.exe and a readme.
+python3 - "$demo/packages/DEMO1.zip" build/test/bin/fake_setup.exe <<'PY'
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:
+    z.write(sys.argv[2], 'Setup.exe')
+    z.writestr('readme.txt', 'Demo package for the product code DEMO1.\n')
+PY
+python3 demo/server.py "$demo/packages" build/test/bin/unzip.exe 127.0.0.2 80 >"$demo/server.log" 2>&1 &
+server=$!
+trap 'kill $server 2>/dev/null || true' EXIT
+sleep 1
+if [ -n "${DISPLAY:-}" ]; then
+    bash scripts/demo-run.sh "$demo"
+else
+    xvfb-run -a -s "-screen 0 1024x768x24" bash scripts/demo-run.sh "$demo" --auto
+fi
+echo
+echo "What the server saw:"
+sed 's/^/  /' "$demo/server.log"
+for shot in "$demo"/shots/*.bmp; do
+    convert "$shot" "${shot%.bmp}.png" && rm "$shot"
+done
+echo
+echo "Screenshots: $(ls "$demo"/shots/*.png | wc -l) in build/demo/shots"
