@@ -39,6 +39,20 @@ bool Fetch(const std::string& url, ByteBuffer& buffer)
     return session && DownloadToBuffer(url, buffer, session);
 }
 
+// Fetches and saves the unzip tool: the message for what went wrong, or null when it is saved.
+const wchar_t* FetchToolFailure(const RoadContext& context, ByteBuffer& buffer)
+{
+    switch (FetchUnzipTool(context.unzipToolUrl, context.paths.tool, buffer)) {
+    case UnzipToolFetch::NotFetched:
+        return text::ToolNotFetched;
+    case UnzipToolFetch::NotSaved:
+        return text::ToolNotSaved;
+    case UnzipToolFetch::Saved:
+        break;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 int RunFirstInstallRoad(const RoadContext& context)
@@ -64,14 +78,8 @@ int RunFirstInstallRoad(const RoadContext& context)
         return 1;  // this end has always exited with 1; callers may rely on it
     }
 
-    switch (FetchUnzipTool(context.unzipToolUrl, paths.tool, buffer)) {
-    case UnzipToolFetch::NotFetched:
-        return Fail(text::ToolNotFetched);
-    case UnzipToolFetch::NotSaved:
-        return Fail(text::ToolNotSaved);
-    case UnzipToolFetch::Saved:
-        break;
-    }
+    if (const wchar_t* failure = FetchToolFailure(context, buffer))
+        return Fail(failure);
     PROCESS_INFORMATION tool = {};
     if (!RunUnzipTool(paths.tool, paths.unzipCommandLine, ProgramDir, tool))
         return Fail(text::ToolNotStarted);
@@ -112,14 +120,8 @@ int RunUpdateRoad(const RoadContext& context)
     if (ExtractZip(paths.package, paths.installFolder))
         return Done();
 
-    switch (FetchUnzipTool(context.unzipToolUrl, paths.tool, buffer)) {
-    case UnzipToolFetch::NotFetched:
-        return Fail(text::ToolNotFetched);
-    case UnzipToolFetch::NotSaved:
-        return Fail(text::ToolNotSaved);
-    case UnzipToolFetch::Saved:
-        break;
-    }
+    if (const wchar_t* failure = FetchToolFailure(context, buffer))
+        return Fail(failure);
     PROCESS_INFORMATION tool = {};
     if (RunUnzipTool(paths.tool, paths.unzipCommandLine, ProgramDir, tool)) {
         WaitForSingleObject(tool.hProcess, LongestToolWait);

@@ -2,6 +2,8 @@
 #include "app/names.h"
 
 #include <io.h>
+
+#include <algorithm>
 #include <vector>
 
 // Defined in this order on purpose: static initialisation runs top to bottom in one file.
@@ -18,20 +20,23 @@ std::wstring DirectoryOfModulePath(const std::wstring& modulePath)
     return modulePath.substr(0, cut);
 }
 
-std::wstring ModuleFilePath()
+std::wstring ReadModulePath(ModulePathQuery query)
 {
     // GetModuleFileNameW truncates silently; ask again with a larger buffer until it fits.
     std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        const DWORD length = query(buffer.data(), static_cast<DWORD>(buffer.size()));
         if (length == 0)
             return std::wstring();
-        if (length < buffer.size())
-            return std::wstring(buffer.data(), length);
-        if (buffer.size() >= 32768)  // the longest path Windows can hand out
-            return std::wstring(buffer.data(), length);
+        if (length < buffer.size() || buffer.size() >= 32768)  // 32767: the longest path there is
+            return std::wstring(buffer.data(), std::min<size_t>(length, buffer.size()));
         buffer.resize(buffer.size() * 2);
     }
+}
+
+std::wstring ModuleFilePath()
+{
+    return ReadModulePath([](wchar_t* buffer, DWORD size) { return GetModuleFileNameW(nullptr, buffer, size); });
 }
 
 void InitProgramDir()

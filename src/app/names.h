@@ -33,6 +33,11 @@ std::wstring DirectoryOfModulePath(const std::wstring& modulePath);
 // The running executable's full path, however long.
 std::wstring ModuleFilePath();
 
+// The retry loop behind ModuleFilePath, over any query that behaves like GetModuleFileNameW
+// (fills at most size characters and returns size when the path did not fit).
+using ModulePathQuery = DWORD (*)(wchar_t* buffer, DWORD size);
+std::wstring ReadModulePath(ModulePathQuery query);
+
 void InitProgramDir();
 
 // Narrow (ANSI code page) to wide; empty when the conversion fails.

@@ -1,6 +1,8 @@
 // Program directory cutting, composed paths and command line, Widen and FileExists.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/names.h"
 #include "support/win_helpers.h"
 
@@ -18,6 +20,23 @@ TEST(ProgramDir, IsCutBeforeTheLastSeparatorOfEitherKind)
     };
     for (const auto& c : cases)
         EXPECT_EQ(DirectoryOfModulePath(c.module), c.dir) << Narrow(c.module);
+}
+
+TEST(ProgramDir, KeepsAModulePathLongerThanMaxPath)
+{
+    // Behaves like GetModuleFileNameW: truncates to the buffer and returns its size then.
+    static const std::wstring longPath =
+        L"C:\\" + std::wstring(300, L'd') + L"\\" + std::wstring(400, L'e') + L"\\Download.exe";
+    const auto query = [](wchar_t* buffer, DWORD size) -> DWORD {
+        const DWORD length = static_cast<DWORD>(longPath.size());
+        const DWORD copied = std::min(length, size - 1);
+        longPath.copy(buffer, copied);
+        buffer[copied] = L'\0';
+        return length < size ? length : size;
+    };
+    EXPECT_EQ(ReadModulePath(query), longPath);
+    EXPECT_EQ(DirectoryOfModulePath(ReadModulePath(query)), longPath.substr(0, longPath.size() - 13));
+    EXPECT_EQ(ReadModulePath([](wchar_t*, DWORD) -> DWORD { return 0; }), L"");
 }
 
 TEST(ProgramDir, StaticStartUpHoldsTheFolderOfTheRunningExe)
