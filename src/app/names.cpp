@@ -29,7 +29,7 @@ std::wstring ReadModulePath(ModulePathQuery query)
         if (length == 0)
             return std::wstring();
         if (length < buffer.size() || buffer.size() >= 32768)  // 32767: the longest path there is
-            return std::wstring(buffer.data(), std::min<size_t>(length, buffer.size()));
+            return std::wstring(buffer.data(), std::min<size_t>(length, buffer.size() - 1));
         buffer.resize(buffer.size() * 2);
     }
 }
