@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "app/dll_safety.h"
+#include "base/dll_safety.h"
 #include "app/install_roads.h"
 #include "app/names.h"
 #include "net/protocol.h"

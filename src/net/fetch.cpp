@@ -104,20 +104,3 @@ bool DownloadToBuffer(const std::string& url, ByteBuffer& buffer, HINTERNET sess
     api->InternetCloseHandle(session);
     return complete;
 }
-
-bool SaveBuffer(const ByteBuffer& buffer, const std::wstring& path)
-{
-    const std::wstring temporary = path + L".part";
-    FILE* file = _wfopen(temporary.c_str(), L"wb");
-    if (!file)
-        return false;
-    bool written = buffer.empty() || std::fwrite(buffer.data(), 1, buffer.size(), file) == buffer.size();
-    written = (std::fflush(file) == 0) && written;
-    written = (std::fclose(file) == 0) && written;
-    if (written)
-        written = MoveFileExW(temporary.c_str(), path.c_str(),
-                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-    if (!written)
-        DeleteFileW(temporary.c_str());
-    return written;
-}

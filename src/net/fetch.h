@@ -5,7 +5,8 @@
 #include <wininet.h>
 #include <string>
 
-#include "net/byte_buffer.h"
+#include "base/byte_buffer.h"
+#include "base/files.h"
 
 // A fresh WinINet session ("SetupApp", direct, synchronous) for exactly one fetch; null on failure.
 HINTERNET OpenInternetSession();
@@ -15,7 +16,3 @@ HINTERNET OpenInternetSession();
 // of the two server status texts). The buffer is untouched when the URL cannot be opened and
 // emptied on every other failure.
 bool DownloadToBuffer(const std::string& url, ByteBuffer& buffer, HINTERNET session);
-
-// Writes the buffer to a temporary file beside the target, then puts it in the target's place.
-// False when anything fails; the previous target then stays as it was.
-bool SaveBuffer(const ByteBuffer& buffer, const std::wstring& path);

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "app/names.h"
+#include "base/program.h"
 
 #ifndef DOWNLOAD_SERVER_BASE
 #error "DOWNLOAD_SERVER_BASE must be defined by the build"

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "net/byte_buffer.h"
+#include "base/byte_buffer.h"
 
 // The two 32-byte status texts. The up-to-date text doubles as the "no fingerprint" check value.
 inline constexpr char UpToDateReply[] = "00000000000000000000000000000000";

@@ -1,7 +1,7 @@
 // Binds the WinINet entry points the fetch uses.
 #include "net/wininet_api.h"
 
-#include "app/dll_safety.h"
+#include "base/dll_safety.h"
 
 namespace {
 

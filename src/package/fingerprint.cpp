@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "app/names.h"
+#include "base/files.h"
 #include "net/protocol.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // Product-code dialog procedure and its entry test.
 #include "ui/code_dialog.h"
 
-#include "app/names.h"
+#include "base/program.h"
 #include "res/resource_ids.h"
 #include "ui/error_box.h"
 #include "ui/progress_window.h"

@@ -3,8 +3,8 @@
 
 #include <commctrl.h>
 
-#include "app/dll_safety.h"
-#include "app/names.h"
+#include "base/dll_safety.h"
+#include "base/program.h"
 #include "res/resource_ids.h"
 #include "ui/texts.h"
 

@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <string>
 
-#include "net/byte_buffer.h"
+#include "base/byte_buffer.h"
 
 enum class UnzipToolFetch { NotFetched, NotSaved, Saved };
 

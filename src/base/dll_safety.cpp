@@ -1,5 +1,5 @@
 // DLL search restrictions: the exe imports only known DLLs statically; others go through here.
-#include "app/dll_safety.h"
+#include "base/dll_safety.h"
 
 #include <string>
 

@@ -1,0 +1,296 @@
+// The end-to-end fixture: the real Download.exe (test build, server base on loopback) started in
+// a fresh program folder, driven through its windows like a person, against the scripted
+// server, with the fake Shell registered in this Wine prefix and the fixture unzip tool and
+// installer. Shared by every end-to-end test file.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fixtures/zip_file.h"
+#include "support/test_server.h"
+#include "support/win_helpers.h"
+
+
+inline const wchar_t ShellKey[] = L"Software\\Classes\\CLSID\\{13709620-C279-11CE-A49E-444553540000}\\InprocServer32";
+const int CodeEdit = 1002;
+const int StatusLabel = 1001;
+const std::string Zeros(32, '0');
+const std::string NotFound = std::string(30, '0') + "FF";
+const int64_t Second = 10000000;  // FILETIME ticks
+
+const wchar_t ComFailed[] = L"Không thể khởi tạo COM.";
+const wchar_t FirstFetchFailed[] = L"Không thể tải file ZIP khi thư mục chưa có.";
+const wchar_t ProductNotFound[] = L"Không tìm thấy bộ cài đặt cho mã sản phẩm này.";
+const wchar_t PackageNotSaved[] = L"Không lưu được tệp tin ZIP.";
+const wchar_t SetupMissing[] = L"Không tìm thấy setup.exe sau khi giải nén.";
+const wchar_t ToolNotFetched[] = L"Không tải được công cụ giải nén.";
+const wchar_t ToolNotSaved[] = L"Lỗi lưu tệp.";
+const wchar_t ToolNotStarted[] = L"Không tìm thấy Setup.exe, vui lòng kiểm tra và thử lại!";
+const wchar_t UpdateCheckFailed[] = L"Không thể kiểm tra cập nhật từ server.";
+const wchar_t UpdateNotSaved[] = L"Không tải được bộ cài đặt.";
+const wchar_t OpenZipFailed[] = L"Không thể mở tệp ZIP.";
+const wchar_t CopyFailed[] = L"Không thể giải nén tệp ZIP.";
+
+inline std::string Fixture(const wchar_t* name) { return ReadFileOrEmpty(ExeDir() + L"\\" + name); }
+
+inline std::string PackageWithSetup(const std::string& note = "v1")
+{
+    return MakeZip({{"Setup.exe", Fixture(L"fake_setup.exe")}, {"readme.txt", note}});
+}
+
+inline std::string Md5Hex(const std::string& bytes)
+{
+    // Same algorithm through a second, independent route: CryptoAPI on the bytes.
+    HCRYPTPROV provider = 0;
+    HCRYPTHASH hash = 0;
+    CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT);
+    CryptCreateHash(provider, CALG_MD5, 0, 0, &hash);
+    CryptHashData(hash, reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()), 0);
+    BYTE digest[16];
+    DWORD size = 16;
+    CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0);
+    CryptDestroyHash(hash);
+    CryptReleaseContext(provider, 0);
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (BYTE b : digest) {
+        hex += digits[b >> 4];
+        hex += digits[b & 15];
+    }
+    return hex;
+}
+
+struct LogLine {
+    std::wstring who;
+    int64_t ticks = 0;
+    std::wstring commandLine, workingDir;
+};
+
+inline std::vector<LogLine> ReadLog(const std::wstring& path)
+{
+    std::vector<LogLine> lines;
+    const std::wstring content = WideUtf8(ReadFileOrEmpty(path));
+    size_t start = 0;
+    while (start < content.size()) {
+        size_t end = content.find(L'\n', start);
+        if (end == std::wstring::npos)
+            end = content.size();
+        const std::wstring line = content.substr(start, end - start);
+        LogLine entry;
+        const size_t a = line.find(L'|'), b = line.find(L'|', a + 1), c = line.rfind(L'|');
+        entry.who = line.substr(0, a);
+        entry.ticks = std::stoll(line.substr(a + 1, b - a - 1));
+        entry.commandLine = line.substr(b + 1, c - b - 1);
+        entry.workingDir = line.substr(c + 1);
+        lines.push_back(entry);
+        start = end + 1;
+    }
+    return lines;
+}
+
+struct Scenario {
+    std::vector<Reply> query;           // replies of /vazid.php, in order (last repeats)
+    std::vector<Reply> tool;            // replies of /vazid/unzip.exe
+    bool serverUp = true;
+    std::wstring shell = L"copy";       // the fake Shell's script
+    std::string cachedPackage;          // placed as the package before the start (update road)
+    std::string earlierSetup;           // placed as Setup.exe in the install folder
+    bool toolIsFolder = false;          // a folder stands where unzip.exe would be saved
+    bool packageTempIsFolder = false;   // the package cannot be written
+    bool workElsewhere = false;         // start with another working directory
+    std::wstring dirName = L"dl-e2e";
+    std::wstring unzipSleepMs;          // the fixture tool waits this long first
+    std::string code = "AB12C";
+    bool closeDialog = false;           // close the code dialog instead of typing
+    bool plantWininet = false;
+};
+
+struct Outcome {
+    DWORD exitCode = 999;
+    std::vector<std::wstring> messages;
+    std::vector<Request> requests;
+    std::vector<LogLine> log;
+    bool progressSeen = false;
+    int64_t startedAt = 0, endedAt = 0;
+};
+
+class EndToEnd : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        // Put the fake Shell in the program's way for this prefix (Wine reads the HKLM copy).
+        HKEY key;
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, ShellKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+        wchar_t old[MAX_PATH] = {};
+        DWORD size = sizeof old;
+        RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(old), &size);
+        savedShell = old;
+        const std::wstring dll = ExeDir() + L"\\fake_shell.dll";
+        RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(dll.c_str()),
+                       static_cast<DWORD>((dll.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+    static void TearDownTestSuite()
+    {
+        HKEY key;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ShellKey, 0, KEY_ALL_ACCESS, &key) == 0) {
+            RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(savedShell.c_str()),
+                           static_cast<DWORD>((savedShell.size() + 1) * sizeof(wchar_t)));
+            RegCloseKey(key);
+        }
+    }
+
+    void Prepare(const Scenario& s)
+    {
+        dir = std::make_unique<ScratchDir>(s.dirName);
+        elsewhere = std::make_unique<ScratchDir>(L"dl-e2e-cwd");
+        logs = std::make_unique<ScratchDir>(L"dl-e2e-log");
+        const std::wstring& d = dir->Path();
+        ASSERT_TRUE(WriteFileBytes(d + L"\\Download.exe", Fixture(L"Download.exe")));
+        if (!s.cachedPackage.empty()) {
+            ASSERT_TRUE(WriteFileBytes(Package(), s.cachedPackage));
+        }
+        if (!s.earlierSetup.empty()) {
+            CreateDirectoryW(InstallFolder().c_str(), nullptr);
+            ASSERT_TRUE(WriteFileBytes(Installer(), s.earlierSetup));
+        }
+        if (s.toolIsFolder)
+            CreateDirectoryW((d + L"\\unzip.exe").c_str(), nullptr);
+        if (s.packageTempIsFolder)
+            CreateDirectoryW((Package() + L".part").c_str(), nullptr);
+        if (s.plantWininet) {
+            ASSERT_TRUE(WriteFileBytes(d + L"\\wininet.dll", Fixture(L"planted_wininet.dll")));
+        }
+    }
+
+    Outcome Run(const Scenario& s)
+    {
+        Outcome out;
+        Prepare(s);
+        if (HasFatalFailure())
+            return out;
+        std::unique_ptr<TestServer> server;
+        if (s.serverUp) {
+            server = std::make_unique<TestServer>(ServerHost(), 80);
+            EXPECT_TRUE(server->Listening()) << "cannot listen on " << ServerHost() << ":80";
+            server->Route("/vazid.php", s.query);
+            server->Route("/vazid/unzip.exe", s.tool.empty() ? std::vector<Reply>{Reply{200, Fixture(L"unzip.exe")}} : s.tool);
+        }
+        SetEnvironmentVariableW(L"DL_FIXTURE_LOG", Log().c_str());
+        SetEnvironmentVariableW(L"DL_FAKE_SHELL", s.shell.c_str());
+        SetEnvironmentVariableW(L"DL_UNZIP_SLEEP_MS", s.unzipSleepMs.empty() ? nullptr : s.unzipSleepMs.c_str());
+        SetEnvironmentVariableW(L"WINEDLLOVERRIDES", s.plantWininet ? L"wininet=n,b;mscoree,mshtml=" : L"mscoree,mshtml=");
+
+        const std::wstring exe = dir->Path() + L"\\Download.exe";
+        std::wstring commandLine = L"\"" + exe + L"\"";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process = {};
+        const std::wstring& cwd = s.workElsewhere ? elsewhere->Path() : dir->Path();
+        out.startedAt = NowTicks();
+        const BOOL started = CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                            cwd.c_str(), &startup, &process);
+        for (const wchar_t* name : {L"DL_FIXTURE_LOG", L"DL_FAKE_SHELL", L"DL_UNZIP_SLEEP_MS"})
+            SetEnvironmentVariableW(name, nullptr);
+        SetEnvironmentVariableW(L"WINEDLLOVERRIDES", L"mscoree,mshtml=");
+        EXPECT_TRUE(started);
+        if (!started)
+            return out;
+
+        Drive(s, process, out);
+        out.endedAt = NowTicks();
+        GetExitCodeProcess(process.hProcess, &out.exitCode);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+        if (server)
+            out.requests = server->Requests();
+        Sleep(200);  // a launched installer writes its line right after it starts
+        out.log = ReadLog(Log());
+        return out;
+    }
+
+    void Drive(const Scenario& s, const PROCESS_INFORMATION& process, Outcome& out)
+    {
+        const HWND dialog = WaitForDialog(L"Setup", 30000, process.dwProcessId, CodeEdit);
+        EXPECT_TRUE(dialog) << "no product-code dialog";
+        if (dialog) {
+            if (s.closeDialog) {
+                PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+            } else {
+                TypeChars(GetDlgItem(dialog, CodeEdit), WideUtf8(s.code));
+                ClickButton(dialog, IDOK);
+            }
+        }
+        const ULONGLONG deadline = GetTickCount64() + 120000;
+        while (WaitForSingleObject(process.hProcess, 30) == WAIT_TIMEOUT) {
+            if (GetTickCount64() > deadline) {
+                ADD_FAILURE() << "the program did not end";
+                TerminateProcess(process.hProcess, 999);
+                WaitForSingleObject(process.hProcess, 5000);
+                return;
+            }
+            if (FindDialog(L"Setup", process.dwProcessId, StatusLabel))
+                out.progressSeen = true;
+            const HWND box = FindDialog(L"Lỗi", process.dwProcessId);
+            if (!box)
+                continue;
+            out.messages.push_back(MessageBoxText(box));
+            ClickButton(box, IDOK);
+            WaitUntil([&] { return !IsWindow(box); }, 5000);
+        }
+    }
+
+    static std::string ServerHost()
+    {
+        std::string base = TEST_SERVER_BASE;
+        return base.substr(base.find("//") + 2);
+    }
+
+    std::wstring Package() const { return dir->Path() + L"\\brellocantix_hwn.zip"; }
+    std::wstring InstallFolder() const { return dir->Path() + L"\\Setup BRELLOCANTIX"; }
+    std::wstring Installer() const { return InstallFolder() + L"\\Setup.exe"; }
+    std::wstring Tool() const { return dir->Path() + L"\\unzip.exe"; }
+    std::wstring Log() const { return logs->Path() + L"\\log.txt"; }
+    std::wstring Trace() const { return dir->Path() + L"\\trace.txt"; }
+
+    static std::vector<const LogLine*> Started(const Outcome& out, const wchar_t* who)
+    {
+        std::vector<const LogLine*> found;
+        for (const LogLine& line : out.log)
+            if (line.who == who)
+                found.push_back(&line);
+        return found;
+    }
+
+    static std::string Query(const std::string& check, const std::string& code = "AB12C")
+    {
+        return "/vazid.php?proid=" + code + "&check=" + check;
+    }
+
+    static void ExpectQueries(const Outcome& out, size_t count, const std::string& check,
+                              bool thenTool = false)
+    {
+        ASSERT_EQ(out.requests.size(), count + (thenTool ? 1 : 0));
+        for (size_t i = 0; i < count; ++i) {
+            EXPECT_EQ(out.requests[i].method, "GET");
+            EXPECT_EQ(out.requests[i].target, Query(check));
+            EXPECT_EQ(out.requests[i].userAgent, "SetupApp");
+        }
+        if (thenTool) {
+            EXPECT_EQ(out.requests.back().target, "/vazid/unzip.exe");
+        }
+    }
+
+    std::unique_ptr<ScratchDir> dir, elsewhere, logs;
+    static inline std::wstring savedShell;
+};
+
+
+using Messages = std::vector<std::wstring>;
