@@ -1,14 +1,17 @@
 // First-install and update roads: query, save, unpack (Shell, else the unzip tool), open Setup.exe.
+// Every wait dispatches the window's messages, and Cancel ends the road wherever it is asked.
 #include "app/install_roads.h"
 
 #include <windows.h>
 #include <objbase.h>
 
-#include "net/fetch.h"
+#include "app/background_fetch.h"
+#include "base/run_log.h"
 #include "net/protocol.h"
 #include "package/fingerprint.h"
 #include "ui/error_box.h"
 #include "ui/progress_window.h"
+#include "ui/responsive_wait.h"
 #include "ui/texts.h"
 #include "unpack/launch.h"
 #include "unpack/shell_extract.h"
@@ -23,26 +26,42 @@ constexpr DWORD LongestToolWait = 30000;
 
 int Fail(const wchar_t* message)
 {
+    SetCancelMode(CancelMode::Ignored);  // the road is ending: Cancel has nothing left to stop
     ReportError(message);
     return 1;
 }
 
 int Done()
 {
+    SetCancelMode(CancelMode::Ignored);
     CoUninitialize();
     return 0;
 }
 
-bool Fetch(const std::string& url, ByteBuffer& buffer)
+int Cancelled()
 {
-    const HINTERNET session = OpenInternetSession();
-    return session && DownloadToBuffer(url, buffer, session);
+    SetCancelMode(CancelMode::Ignored);
+    LogEvent(L"cancelled by the user");
+    CoUninitialize();
+    return ExitCancelled;
+}
+
+// The Shell copy is one long call: a Cancel clicked meanwhile is asked about when it returns.
+bool Unpack(const InstallPaths& paths)
+{
+    SetCancelMode(CancelMode::Deferred);
+    const bool unpacked = ExtractZip(paths.package, paths.installFolder);
+    SetCancelMode(CancelMode::Ask);
+    return unpacked;
 }
 
 // Fetches and saves the unzip tool: the message for what went wrong, or null when it is saved.
-const wchar_t* FetchToolFailure(const RoadContext& context, ByteBuffer& buffer)
+const wchar_t* FetchToolFailure(const RoadContext& context, bool& cancelled)
 {
-    switch (FetchUnzipTool(context.unzipToolUrl, context.paths.tool, buffer)) {
+    switch (FetchUnzipTool(context.unzipToolUrl, context.paths.tool)) {
+    case UnzipToolFetch::Cancelled:
+        cancelled = true;
+        return nullptr;
     case UnzipToolFetch::NotFetched:
         return text::ToolNotFetched;
     case UnzipToolFetch::NotSaved:
@@ -58,32 +77,53 @@ const wchar_t* FetchToolFailure(const RoadContext& context, ByteBuffer& buffer)
 int RunFirstInstallRoad(const RoadContext& context)
 {
     const InstallPaths& paths = context.paths;
-    ByteBuffer buffer;
-    if (!Fetch(context.queryBase + UpToDateReply, buffer))
+    LogEvent(L"first install, check value " + Widen(UpToDateReply));
+    SetCancelMode(CancelMode::Ask);
+    FetchedBody body;
+    switch (FetchInBackground(context.queryBase + UpToDateReply, paths.package, body)) {
+    case FetchResult::Cancelled:
+        return Cancelled();
+    case FetchResult::Failed:
         return Fail(text::FirstFetchFailed);
+    case FetchResult::NotSaved:
+        return Fail(text::PackageNotSaved);
+    case FetchResult::Complete:
+        break;
+    }
     // Only "not found" ends this road; any other body, the up-to-date text too, is the package.
-    if (ClassifyReply(buffer) == ReplyClass::NotFound)
+    if (!body.inTemporary && ClassifyReply(body.small) == ReplyClass::NotFound)
         return Fail(text::ProductNotFound);
-    if (!SaveBuffer(buffer, paths.package))
+    if (!KeepFetchedBody(body, paths.package))
         return Fail(text::PackageNotSaved);
     SetStatusDownloaded();
-    Sleep(PauseBeforeUnpack);
+    if (!PauseDispatching(PauseBeforeUnpack))
+        return Cancelled();
 
-    if (ExtractZip(paths.package, paths.installFolder)) {
-        Sleep(PauseAfterShellCopy);
+    const bool unpacked = Unpack(paths);
+    if (!DispatchPending())
+        return Cancelled();
+    if (unpacked) {
+        if (!PauseDispatching(PauseAfterShellCopy))
+            return Cancelled();
         if (!FileExists(paths.installer))
             return Fail(text::SetupMissingAfterUnpack);
+        SetCancelMode(CancelMode::Ignored);
         LaunchSetup(paths.installer);
         CoUninitialize();
         return 1;  // this end has always exited with 1; callers may rely on it
     }
 
-    if (const wchar_t* failure = FetchToolFailure(context, buffer))
+    bool cancelled = false;
+    if (const wchar_t* failure = FetchToolFailure(context, cancelled))
         return Fail(failure);
+    if (cancelled || !DispatchPending())
+        return Cancelled();
     PROCESS_INFORMATION tool = {};
     if (!RunUnzipTool(paths.tool, paths.unzipCommandLine, ProgramDir, tool))
         return Fail(text::ToolNotStarted);
-    Sleep(PauseAfterToolStart);
+    // The tool is working on its own now: nothing is left to cancel, the program just ends.
+    SetCancelMode(CancelMode::Ignored);
+    PauseDispatching(PauseAfterToolStart);
     CloseHandle(tool.hProcess);
     CloseHandle(tool.hThread);
     return Done();
@@ -94,43 +134,76 @@ int RunUpdateRoad(const RoadContext& context)
     const InstallPaths& paths = context.paths;
     const std::string checkValue = ComputeCheckValue(paths.package);
     const std::string queryUrl = context.queryBase + checkValue;
-    ByteBuffer buffer;
+    LogEvent(L"update, check value " + Widen(checkValue));
     WriteTraceFile(Widen(checkValue), paths.trace);
 
-    // The query goes out twice and only the second reply counts; the server may rely on it.
-    if (!Fetch(queryUrl, buffer))
+    // The query goes out twice and only the second reply counts; the server may rely on it. The
+    // first body is read to its end and dropped.
+    SetCancelMode(CancelMode::Ask);
+    FetchedBody body;
+    switch (FetchInBackground(queryUrl, std::wstring(), body)) {
+    case FetchResult::Cancelled:
+        return Cancelled();
+    case FetchResult::Complete:
+        break;
+    default:
         return Fail(text::UpdateCheckFailed);
-    if (!Fetch(queryUrl, buffer))
+    }
+    switch (FetchInBackground(queryUrl, paths.package, body)) {
+    case FetchResult::Cancelled:
+        return Cancelled();
+    case FetchResult::Failed:
         return Fail(text::UpdateCheckFailed);
+    case FetchResult::NotSaved:
+        return Fail(text::UpdateNotSaved);
+    case FetchResult::Complete:
+        break;
+    }
 
-    switch (ClassifyReply(buffer)) {
+    switch (body.inTemporary ? ReplyClass::Package : ClassifyReply(body.small)) {
     case ReplyClass::NotFound:
         return Fail(text::ProductNotFound);
     case ReplyClass::UpToDate:
+        SetCancelMode(CancelMode::Ignored);
         LaunchSetup(paths.installer);
         return Done();
     case ReplyClass::Package:
         break;
     }
-    if (!SaveBuffer(buffer, paths.package))
+    if (!KeepFetchedBody(body, paths.package))
         return Fail(text::UpdateNotSaved);
     SetStatusDownloaded();
-    Sleep(PauseBeforeUnpack);
+    if (!PauseDispatching(PauseBeforeUnpack))
+        return Cancelled();
 
-    if (ExtractZip(paths.package, paths.installFolder))
+    const bool unpacked = Unpack(paths);
+    if (!DispatchPending())
+        return Cancelled();
+    if (unpacked)
         return Done();
 
-    if (const wchar_t* failure = FetchToolFailure(context, buffer))
+    bool cancelled = false;
+    if (const wchar_t* failure = FetchToolFailure(context, cancelled))
         return Fail(failure);
+    if (cancelled || !DispatchPending())
+        return Cancelled();
     PROCESS_INFORMATION tool = {};
     if (RunUnzipTool(paths.tool, paths.unzipCommandLine, ProgramDir, tool)) {
-        WaitForSingleObject(tool.hProcess, LongestToolWait);
+        const WaitEnd waited = WaitDispatching(tool.hProcess, LongestToolWait);
+        LogEvent(waited == WaitEnd::Signalled ? L"unzip tool ended"
+                 : waited == WaitEnd::TimedOut ? L"unzip tool still running after 30 s"
+                                              : L"wait on the unzip tool cancelled; the tool keeps running");
         CloseHandle(tool.hProcess);
         CloseHandle(tool.hThread);
+        if (waited == WaitEnd::Cancelled)
+            return Cancelled();
     }
     // A tool that did not start is not reported: an installer from an earlier unpacking may do.
+    if (!DispatchPending())
+        return Cancelled();
     if (!FileExists(paths.installer))
         return Fail(text::SetupMissingAfterUnpack);
+    SetCancelMode(CancelMode::Ignored);
     LaunchSetup(paths.installer);
     return Done();
 }

@@ -12,6 +12,9 @@ struct RoadContext {
     std::string unzipToolUrl;
 };
 
+// Exit code when the user cancels (Windows' ERROR_INSTALL_USEREXIT, what installers return).
+constexpr int ExitCancelled = 1602;
+
 // Each returns the process exit code; COM has been uninitialised on every path.
 int RunFirstInstallRoad(const RoadContext& context);
 int RunUpdateRoad(const RoadContext& context);

@@ -22,8 +22,11 @@ const WinInetApi* WinInet()
     if (!tried) {
         tried = true;
         const HMODULE module = LoadSystemLibrary(L"wininet.dll");
+        api.module = module;
         ready = module && Bind(module, "InternetOpenA", api.InternetOpenA) &&
                 Bind(module, "InternetOpenUrlA", api.InternetOpenUrlA) &&
+                Bind(module, "InternetSetOptionW", api.InternetSetOptionW) &&
+                Bind(module, "InternetQueryOptionA", api.InternetQueryOptionA) &&
                 Bind(module, "HttpQueryInfoA", api.HttpQueryInfoA) &&
                 Bind(module, "InternetReadFile", api.InternetReadFile) &&
                 Bind(module, "InternetCloseHandle", api.InternetCloseHandle);

@@ -6,8 +6,11 @@
 #include <wininet.h>
 
 struct WinInetApi {
+    HMODULE module;
     decltype(&::InternetOpenA) InternetOpenA;
     decltype(&::InternetOpenUrlA) InternetOpenUrlA;
+    decltype(&::InternetSetOptionW) InternetSetOptionW;
+    decltype(&::InternetQueryOptionA) InternetQueryOptionA;
     decltype(&::HttpQueryInfoA) HttpQueryInfoA;
     decltype(&::InternetReadFile) InternetReadFile;
     decltype(&::InternetCloseHandle) InternetCloseHandle;

@@ -1,4 +1,4 @@
-// Progress window, its status operations and window centring.
+// Progress window, its status operations, the cancel question and window centring.
 #include "ui/progress_window.h"
 
 #include <commctrl.h>
@@ -11,6 +11,38 @@
 HWND ProgressWnd = nullptr;
 
 namespace {
+
+CancelMode cancelMode = CancelMode::Ignored;
+bool cancelConfirmed = false;
+bool cancelDeferred = false;   // a click is waiting for the running call to return
+bool questionOpen = false;
+
+// The question, owned by the progress window; while it is open the work waits for the answer.
+void AskToCancel()
+{
+    if (questionOpen || cancelConfirmed)
+        return;
+    questionOpen = true;
+    const int answer = MessageBoxW(ProgressWnd, text::CancelQuestion, text::WindowCaption,
+                                   MB_YESNO | MB_ICONQUESTION);
+    questionOpen = false;
+    if (answer == IDYES)
+        cancelConfirmed = true;
+}
+
+void OnCancel()
+{
+    switch (cancelMode) {
+    case CancelMode::Ignored:
+        return;
+    case CancelMode::Ask:
+        AskToCancel();
+        return;
+    case CancelMode::Deferred:
+        cancelDeferred = true;
+        return;
+    }
+}
 
 // A control of the progress window, or null when the window or the control is missing.
 HWND ProgressControl(int id)
@@ -48,8 +80,13 @@ INT_PTR CALLBACK ProgressDlgProc(HWND window, UINT message, WPARAM wParam, LPARA
     case WM_COMMAND:
         if (LOWORD(wParam) != IDCANCEL)
             return FALSE;
-        // Hides the window only; the work goes on (it runs outside any message loop).
-        EndDialog(window, 2);
+        OnCancel();  // the button and Esc
+        return TRUE;
+    case WM_CLOSE:
+        OnCancel();  // the caption's close button
+        return TRUE;
+    case WM_DOWNLOAD_PROGRESS:
+        SetProgress(static_cast<int>(wParam));
         return TRUE;
     default:
         return FALSE;
@@ -86,6 +123,27 @@ void SetStatusSearching()
 void SetStatusDownloaded()
 {
     SetStatusText(text::StatusDownloaded);
+}
+
+void SetCancelMode(CancelMode mode)
+{
+    cancelMode = mode;
+    if (mode == CancelMode::Ignored)
+        cancelDeferred = false;
+}
+
+bool CancelConfirmed()
+{
+    return cancelConfirmed;
+}
+
+bool AskDeferredCancel()
+{
+    if (cancelDeferred) {
+        cancelDeferred = false;
+        AskToCancel();
+    }
+    return cancelConfirmed;
 }
 
 POINT CentredOrigin(int screenWidth, int screenHeight, int width, int height)

@@ -4,6 +4,7 @@
 namespace text {
 
 inline constexpr wchar_t ErrorCaption[] = L"Lỗi";
+inline constexpr wchar_t WindowCaption[] = L"Setup";
 
 // Product-code dialog
 inline constexpr wchar_t CodeWrongLength[] = L"Mã phải có đúng 5 ký tự đầu tiên.";
@@ -13,6 +14,7 @@ inline constexpr wchar_t CodeBadCharacter[] = L"Chỉ được dùng chữ cái 
 inline constexpr wchar_t StatusSearching[] = L"Đang tìm kiếm phiên bản mới...";
 inline constexpr wchar_t StatusPercentSuffix[] = L"% tải về";
 inline constexpr wchar_t StatusDownloaded[] = L"100% tải về. Vui lòng đợi ...";
+inline constexpr wchar_t CancelQuestion[] = L"Bạn có muốn hủy cài đặt không?";
 
 // Install roads
 inline constexpr wchar_t ComInitFailed[] = L"Không thể khởi tạo COM.";

@@ -1,20 +1,10 @@
-// Unzip tool download and start, and opening Setup.exe.
+// Unzip tool start and opening Setup.exe.
 #include "unpack/launch.h"
 
 #include <shellapi.h>
 
 #include <vector>
 
-#include "net/fetch.h"
-
-UnzipToolFetch FetchUnzipTool(const std::string& toolUrl, const std::wstring& toolPath,
-                              ByteBuffer& buffer)
-{
-    const HINTERNET session = OpenInternetSession();
-    if (!session || !DownloadToBuffer(toolUrl, buffer, session))
-        return UnzipToolFetch::NotFetched;
-    return SaveBuffer(buffer, toolPath) ? UnzipToolFetch::Saved : UnzipToolFetch::NotSaved;
-}
 
 bool RunUnzipTool(const std::wstring& toolPath, const std::wstring& commandLine,
                   const std::wstring& workingDir, PROCESS_INFORMATION& process)

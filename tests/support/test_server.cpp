@@ -51,6 +51,30 @@ std::string HeaderValue(const std::string& headers, const std::string& name)
     return headers.substr(start, end - start);
 }
 
+// Waits up to ms, returning early (false) when the client has closed its end or the server stops.
+bool ClientStillThere(SOCKET client, DWORD ms, const std::atomic<bool>& stop)
+{
+    const ULONGLONG deadline = GetTickCount64() + ms;
+    for (;;) {
+        const ULONGLONG now = GetTickCount64();
+        if (stop)
+            return false;
+        if (now >= deadline)
+            return true;
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(client, &readable);
+        const DWORD left = static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 100));
+        timeval wait = {0, static_cast<long>(left * 1000)};
+        if (select(0, &readable, nullptr, nullptr, &wait) > 0) {
+            char probe;
+            if (recv(client, &probe, 1, MSG_PEEK) <= 0)
+                return false;
+            Sleep(left);  // data from the client (not expected): keep waiting
+        }
+    }
+}
+
 const char* Reason(int status)
 {
     switch (status) {
@@ -158,6 +182,11 @@ void TestServer::Answer(SOCKET client)
     request.target = line.substr(space1 + 1, space2 - space1 - 1);
     request.headers = head.substr(lineEnd, head.find("\r\n\r\n") - lineEnd + 2);
     request.userAgent = HeaderValue(request.headers, "User-Agent");
+    if (proxy_ && request.target.compare(0, 7, "http://") == 0) {
+        request.absoluteTarget = request.target;
+        const size_t pathStart = request.target.find('/', 7);
+        request.target = pathStart == std::string::npos ? "/" : request.target.substr(pathStart);
+    }
     const std::string path = request.target.substr(0, request.target.find('?'));
 
     Reply reply;
@@ -188,8 +217,17 @@ void TestServer::Answer(SOCKET client)
         break;
     }
     headers += "\r\n";
-    bool ok = SendAll(client, headers);
-    if (reply.length == Reply::Length::Chunked) {
+    bool ok = true;
+    if (reply.stallBeforeHeadersMs)
+        ok = ClientStillThere(client, reply.stallBeforeHeadersMs, stop_);
+    ok = ok && SendAll(client, headers);
+    if (ok && reply.pieces > 0) {
+        const size_t piece = (reply.body.size() + reply.pieces - 1) / reply.pieces;
+        for (size_t at = 0; ok && at < reply.body.size(); at += piece) {
+            ok = ClientStillThere(client, reply.pieceDelayMs, stop_) &&
+                 SendAll(client, reply.body.data() + at, std::min(piece, reply.body.size() - at));
+        }
+    } else if (reply.length == Reply::Length::Chunked) {
         for (size_t at = 0; ok && at < reply.body.size(); at += 1000) {
             const std::string part = reply.body.substr(at, 1000);
             char size[32];
@@ -201,10 +239,11 @@ void TestServer::Answer(SOCKET client)
         const size_t half = reply.body.size() / 2;
         ok = ok && SendAll(client, reply.body.data(), half);
         if (reply.pauseMidBodyMs)
-            Sleep(reply.pauseMidBodyMs);
+            ok = ok && ClientStillThere(client, reply.pauseMidBodyMs, stop_);
         ok = ok && SendAll(client, reply.body.data() + half, reply.body.size() - half);
     }
     request.servedAt = NowTicks();
+    request.completed = ok;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         requests_.push_back(request);
@@ -213,8 +252,16 @@ void TestServer::Answer(SOCKET client)
         linger abort = {1, 0};
         setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort);
     } else {
+        // Let the client close first (so it never sees a reset), but never wait past a stop.
         shutdown(client, SD_SEND);
-        while (recv(client, chunk, sizeof chunk, 0) > 0) {
+        const ULONGLONG deadline = GetTickCount64() + 10000;
+        while (!stop_ && GetTickCount64() < deadline) {
+            fd_set readable;
+            FD_ZERO(&readable);
+            FD_SET(client, &readable);
+            timeval wait = {0, 100000};
+            if (select(0, &readable, nullptr, nullptr, &wait) > 0 && recv(client, chunk, sizeof chunk, 0) <= 0)
+                break;
         }
     }
     closesocket(client);

@@ -21,7 +21,10 @@ struct Reply {
     Length length = Length::Exact;
     size_t extraAnnounced = 0;  // Longer: Content-Length is body + this
     bool reset = false;         // end the connection with a reset instead of a clean close
-    DWORD pauseMidBodyMs = 0;   // pause after half of the body
+    DWORD pauseMidBodyMs = 0;   // pause after half of the body (ends early if the client leaves)
+    DWORD stallBeforeHeadersMs = 0;  // accept, then send nothing for this long
+    size_t pieces = 0;          // send the body in this many pieces...
+    DWORD pieceDelayMs = 0;     // ...with this pause before each (a slow server)
 };
 
 struct Request {
@@ -29,7 +32,9 @@ struct Request {
     std::string target;  // path and query
     std::string userAgent;
     std::string headers;  // raw header lines
+    std::string absoluteTarget;  // the request line's target when it named a whole URL (a proxy's view)
     int64_t servedAt = 0;  // FILETIME ticks when the reply was fully sent
+    bool completed = false;  // the whole reply was sent (false: the client left first)
 };
 
 class TestServer {
@@ -45,6 +50,8 @@ public:
     std::string BaseUrl() const;  // http://address[:port]
 
     void Route(const std::string& path, std::vector<Reply> replies);
+    // Also answer requests for http://host/... as a proxy would (the path is routed as usual).
+    void ActAsProxy() { proxy_ = true; }
     std::vector<Request> Requests();
 
 private:
@@ -55,6 +62,7 @@ private:
     uint16_t port_ = 0;
     SOCKET listener_ = INVALID_SOCKET;
     std::atomic<bool> stop_{false};
+    std::atomic<bool> proxy_{false};
     std::mutex mutex_;
     std::map<std::string, std::vector<Reply>> routes_;
     std::map<std::string, size_t> served_;

@@ -1,4 +1,4 @@
-// Fetching and starting the unzip tool, and opening the installer, with the fixture programs.
+// Starting the unzip tool and opening the installer, with the fixture programs.
 #include <gtest/gtest.h>
 
 #include <objbase.h>
@@ -44,37 +44,6 @@ public:
 };
 
 }  // namespace
-
-TEST(UnzipToolFetch, HasThreeOutcomes)
-{
-    ScratchDir dir;
-    const std::wstring tool = dir / L"unzip.exe";
-    ByteBuffer buffer{'z', 'i', 'p'};
-
-    EXPECT_EQ(FetchUnzipTool(UnreachableUrl("/vazid/unzip.exe"), tool, buffer), UnzipToolFetch::NotFetched);
-    EXPECT_FALSE(FileExists(tool));
-
-    TestServer server;
-    server.Route("/vazid/unzip.exe", {Reply{404, "<html>no such file</html>"}});
-    EXPECT_EQ(FetchUnzipTool(server.BaseUrl() + "/vazid/unzip.exe", tool, buffer), UnzipToolFetch::NotFetched);
-    EXPECT_FALSE(FileExists(tool));  // an error page is never saved as a program
-
-    const std::string body = FixtureBytes(L"unzip.exe");
-    server.Route("/vazid/unzip.exe", {Reply{200, body}});
-    ASSERT_TRUE(CreateDirectoryW(tool.c_str(), nullptr));
-    EXPECT_EQ(FetchUnzipTool(server.BaseUrl() + "/vazid/unzip.exe", tool, buffer), UnzipToolFetch::NotSaved);
-    RemoveDirectoryW(tool.c_str());
-
-    ASSERT_TRUE(WriteFileBytes(tool, "running tool"));
-    const HANDLE running = CreateFileW(tool.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_EQ(FetchUnzipTool(server.BaseUrl() + "/vazid/unzip.exe", tool, buffer), UnzipToolFetch::NotSaved);
-    CloseHandle(running);
-    EXPECT_EQ(ReadFileOrEmpty(tool), "running tool");
-
-    EXPECT_EQ(FetchUnzipTool(server.BaseUrl() + "/vazid/unzip.exe", tool, buffer), UnzipToolFetch::Saved);
-    EXPECT_EQ(ReadFileOrEmpty(tool), body);
-    EXPECT_EQ(buffer.size(), body.size());  // the package bytes it held are gone
-}
 
 TEST(UnzipToolRun, UnpacksIntoTheProgramDirWhateverOurWorkingDirectory)
 {

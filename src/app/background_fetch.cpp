@@ -1,0 +1,142 @@
+// Worker-thread fetch: WinINet's calls block (a connect, a read from a stalled server), so they
+// run where they cannot freeze the window; closing the request handle interrupts them.
+#include "app/background_fetch.h"
+
+#include "base/files.h"
+#include "base/run_log.h"
+#include "ui/progress_window.h"
+#include "ui/responsive_wait.h"
+
+namespace {
+
+// Time a worker gets to return after its handles were closed; past it the program goes on
+// without it (every road ends soon after a fetch that did not complete).
+constexpr DWORD AbortGrace = 1000;
+
+// How often the wait looks at the worker's progress, and how much longer than the network
+// timeouts a silent server is given: WinINet's own timeouts cover most stalls, but not all
+// (Wine's waits for the reply headers without end).
+constexpr DWORD WatchInterval = 1000;
+constexpr DWORD StallGrace = 5000;
+
+// Owned by whichever thread finishes with it last: a worker that outlives its grace keeps it.
+struct FetchJob {
+    std::string url;
+    std::wstring target;
+    FetchedBody body;
+    FetchControl control;
+    FetchReport report;
+    FetchResult result = FetchResult::Failed;
+};
+
+DWORD WINAPI RunFetchJob(void* parameter)
+{
+    FetchJob& job = *static_cast<FetchJob*>(parameter);
+    job.result = FetchUrl(job.url, job.target, job.control, job.body, job.report);
+    return 0;
+}
+
+void PostProgress(int percent, void*)
+{
+    if (ProgressWnd)
+        PostMessageW(ProgressWnd, WM_DOWNLOAD_PROGRESS, static_cast<WPARAM>(percent), 0);
+}
+
+const wchar_t* ResultName(FetchResult result)
+{
+    switch (result) {
+    case FetchResult::Complete: return L"complete";
+    case FetchResult::Failed: return L"failed";
+    case FetchResult::NotSaved: return L"not saved";
+    case FetchResult::Cancelled: return L"cancelled";
+    }
+    return L"?";
+}
+
+void LogFetch(const FetchJob& job)
+{
+    const FetchReport& r = job.report;
+    std::wstring line = L"GET " + Widen(job.url) + L" -> " + ResultName(job.result) +
+                        L"; HTTP " + DecimalText(r.httpStatus) + L", announced " +
+                        (r.announced ? DecimalText(r.announced) : std::wstring(L"none")) +
+                        L", received " + DecimalText(r.received) + L", " +
+                        DecimalText(r.milliseconds) + L" ms";
+    if (!job.target.empty())
+        line += L", into " + TemporaryPathFor(job.target);
+    if (r.failedStep) {
+        line += L"; failed: ";
+        line += r.failedStep;
+        if (r.error)
+            line += L", error " + ErrorText(r.error);
+    }
+    LogEvent(line);
+}
+
+}  // namespace
+
+FetchResult FetchInBackground(const std::string& url, const std::wstring& target, FetchedBody& body)
+{
+    SetStatusSearching();
+    FetchJob* job = new FetchJob{url, target, {}, {}, {}};
+    job->control.onProgress = PostProgress;
+
+    const HANDLE worker = CreateThread(nullptr, 0, RunFetchJob, job, 0, nullptr);
+    bool stalled = false;
+    if (!worker) {
+        RunFetchJob(job);  // no thread to be had: fetch here, the window waits meanwhile
+    } else {
+        WaitEnd end;
+        while ((end = WaitDispatching(worker, WatchInterval)) == WaitEnd::TimedOut) {
+            if (MillisecondsSinceProgress(job->control) > job->control.timeoutMs + StallGrace) {
+                stalled = true;
+                break;
+            }
+        }
+        if (end != WaitEnd::Signalled) {
+            AbortFetch(job->control);
+            if (WaitDispatching(worker, AbortGrace, false) != WaitEnd::Signalled) {
+                // Left to itself: its temporary file is open for deletion, so it goes now.
+                CloseHandle(worker);
+                if (!target.empty())
+                    DeleteFileW(TemporaryPathFor(target).c_str());
+                LogEvent(L"GET " + Widen(url) + (stalled ? L" -> failed: no data from the server for "
+                                                             + DecimalText(job->control.timeoutMs + StallGrace) + L" ms"
+                                                       : L" -> cancelled") +
+                         L"; the transfer did not stop when its handles were closed");
+                return (stalled && !CancelConfirmed()) ? FetchResult::Failed : FetchResult::Cancelled;
+            }
+        }
+        CloseHandle(worker);
+    }
+    if (stalled && job->result == FetchResult::Cancelled) {
+        job->result = FetchResult::Failed;
+        job->report.failedStep = L"no data from the server";
+        job->report.error = ERROR_INTERNET_TIMEOUT;
+    }
+    LogFetch(*job);
+    FetchResult result = job->result;
+    body = std::move(job->body);
+    delete job;
+    if (CancelConfirmed()) {
+        if (result == FetchResult::Complete)
+            DropFetchedBody(body, target);  // it arrived while the question was open
+        result = FetchResult::Cancelled;
+    }
+    return result;
+}
+
+UnzipToolFetch FetchUnzipTool(const std::string& toolUrl, const std::wstring& toolPath)
+{
+    FetchedBody body;
+    switch (FetchInBackground(toolUrl, toolPath, body)) {
+    case FetchResult::Cancelled:
+        return UnzipToolFetch::Cancelled;
+    case FetchResult::Failed:
+        return UnzipToolFetch::NotFetched;
+    case FetchResult::NotSaved:
+        return UnzipToolFetch::NotSaved;
+    case FetchResult::Complete:
+        break;
+    }
+    return KeepFetchedBody(body, toolPath) ? UnzipToolFetch::Saved : UnzipToolFetch::NotSaved;
+}
