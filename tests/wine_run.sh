@@ -33,4 +33,15 @@ mkdir -p "$prefix"
         touch "$prefix/.ready"
     fi
 ) 9>"$prefix.lock"
-exec "$wine" "$@"
+if [ -t 1 ]; then
+    exec "$wine" "$@"
+fi
+# A program's end leaves the prefix's server and its system processes running for a few
+# seconds, and they hold the output the program was given: through files, the caller (CTest)
+# sees the end at once instead of waiting for them.
+out=$(mktemp) err=$(mktemp)
+trap 'cat "$out"; cat "$err" >&2; rm -f "$out" "$err"' EXIT
+trap 'exit 143' TERM INT
+status=0
+"$wine" "$@" >"$out" 2>"$err" || status=$?
+exit $status
