@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 command -v curl >/dev/null || { apt-get update -qq && apt-get install -y -qq curl >/dev/null; }
-scripts/build.sh >/dev/null 2>&1
+scripts/build.sh bench trivial_dialog >/dev/null 2>&1
 runs=${BENCH_RUNS:-5}
 size=$((200 * 1000 * 1000))
 out=build/bench

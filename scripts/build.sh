@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the 32-bit release exe (build/release/Download.exe) and the x86_64 test build
-# (build/test), whose server base is on loopback.
+# (build/test), whose server base is on loopback. Targets named as arguments (demo_driver,
+# bench, trivial_dialog) are built in the test build too.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build/release -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686.cmake >/dev/null
@@ -9,3 +10,6 @@ cmake -S . -B build/test -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64.cmake \
     -DDOWNLOAD_BUILD_TESTS=ON -DDOWNLOAD_SERVER_BASE=http://127.0.0.2 \
     -DDOWNLOAD_RELEASE_EXE="$PWD/build/release/Download.exe" >/dev/null
 cmake --build build/test -j2
+if [ $# -gt 0 ]; then
+    cmake --build build/test -j2 --target "$@"
+fi

@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh --demo
-scripts/build.sh >/dev/null
+scripts/build.sh demo_driver >/dev/null
 demo=$PWD/build/demo
 rm -rf "$demo/program" "$demo/packages" "$demo/shots"
 mkdir -p "$demo/program" "$demo/packages" "$demo/shots"

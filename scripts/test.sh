@@ -6,7 +6,7 @@ scripts/install-deps.sh
 scripts/build.sh
 cd build/test
 status=0
-ctest --output-on-failure || status=$?
+ctest -j2 --output-on-failure --timeout 600 || status=$?
 for prefix in wineprefix*/; do
     WINEPREFIX=$PWD/$prefix /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
 done

@@ -1,10 +1,20 @@
 #!/usr/bin/env bash
-# Runs a Windows test program under wine64 in the given prefix, created on first use with the
-# null graphics driver (real windows, no X server needed).
+# Runs a Windows program under wine64: the test build's CMAKE_CROSSCOMPILING_EMULATOR.
+#   wine_run.sh PROGRAM [ARGS...]          in the prefix named by WINEPREFIX, or when that is
+#                                          unset (test discovery) in the wineprefix folder
+#                                          beside the program's bin folder
+#   wine_run.sh PREFIX PROGRAM [ARGS...]   in the given prefix
+# The prefix is created on first use with the null graphics driver (real windows, no X server).
 set -eu
-prefix=$1
-shift
-export WINEPREFIX=$prefix
+if [ $# -ge 2 ] && [ ! -f "$1" ] && [[ "$1" == */* && "${1,,}" != *.exe ]]; then
+    export WINEPREFIX=$1
+    shift
+fi
+if [ -z "${WINEPREFIX:-}" ]; then
+    bin=$(cd "$(dirname "$1")" && pwd)
+    export WINEPREFIX=${bin%/*}/wineprefix
+fi
+prefix=$WINEPREFIX
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 wine=/usr/lib/wine/wine64
@@ -23,4 +33,15 @@ mkdir -p "$prefix"
         touch "$prefix/.ready"
     fi
 ) 9>"$prefix.lock"
-exec "$wine" "$@"
+if [ -t 1 ]; then
+    exec "$wine" "$@"
+fi
+# A program's end leaves the prefix's server and its system processes running for a few
+# seconds, and they hold the output the program was given: through files, the caller (CTest)
+# sees the end at once instead of waiting for them.
+out=$(mktemp) err=$(mktemp)
+trap 'cat "$out"; cat "$err" >&2; rm -f "$out" "$err"' EXIT
+trap 'exit 143' TERM INT
+status=0
+"$wine" "$@" >"$out" 2>"$err" || status=$?
+exit $status

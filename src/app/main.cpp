@@ -13,6 +13,7 @@
 #include "ui/progress_window.h"
 #include "ui/texts.h"
 
+#if defined(__GLIBCXX__)
 // The library's verbose handler prints a demangled type name that no one would see from a GUI
 // program, and brings 46 KB of demangler with it; ending at once is all that is left to do.
 namespace __gnu_cxx {
@@ -21,6 +22,7 @@ void __verbose_terminate_handler()
     std::abort();
 }
 }  // namespace __gnu_cxx
+#endif
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {

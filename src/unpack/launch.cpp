@@ -14,8 +14,13 @@ bool RunUnzipTool(const std::wstring& toolPath, const std::wstring& commandLine,
     // CreateProcessW may write into the command line, so it gets a private copy.
     std::vector<wchar_t> writable(commandLine.begin(), commandLine.end());
     writable.push_back(L'\0');
+    // A program at a drive's root has "C:" as its folder, which names the current folder of
+    // that drive, not its root: start there as "C:\".
+    std::wstring folder = workingDir;
+    if (folder.size() == 2 && folder[1] == L':')
+        folder += L'\\';
     return CreateProcessW(toolPath.c_str(), writable.data(), nullptr, nullptr, FALSE,
-                          CREATE_NO_WINDOW, nullptr, workingDir.c_str(), &startup, &process) != 0;
+                          CREATE_NO_WINDOW, nullptr, folder.c_str(), &startup, &process) != 0;
 }
 
 void LaunchSetup(const std::wstring& installerPath)

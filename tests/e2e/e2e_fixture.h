@@ -8,24 +8,29 @@
 
 #include <windows.h>
 #include <wincrypt.h>
+#include <winioctl.h>
+
+#include <cstring>
+#include <cwctype>
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "fixtures/fixture_log.h"
 #include "fixtures/zip_file.h"
 #include "support/test_server.h"
 #include "support/win_helpers.h"
 
 
 inline const wchar_t ShellKey[] = L"Software\\Classes\\CLSID\\{13709620-C279-11CE-A49E-444553540000}\\InprocServer32";
+inline const wchar_t SavedShellValue[] = L"DownloadTestsOriginal";
 const int CodeEdit = 1002;
 const int StatusLabel = 1001;
 const std::string Zeros(32, '0');
 const std::string NotFound = std::string(30, '0') + "FF";
 const int64_t Second = 10000000;  // FILETIME ticks
 
-const wchar_t ComFailed[] = L"Không thể khởi tạo COM.";
 const wchar_t FirstFetchFailed[] = L"Không thể tải file ZIP khi thư mục chưa có.";
 const wchar_t ProductNotFound[] = L"Không tìm thấy bộ cài đặt cho mã sản phẩm này.";
 const wchar_t PackageNotSaved[] = L"Không lưu được tệp tin ZIP.";
@@ -67,34 +72,6 @@ inline std::string Md5Hex(const std::string& bytes)
     return hex;
 }
 
-struct LogLine {
-    std::wstring who;
-    int64_t ticks = 0;
-    std::wstring commandLine, workingDir;
-};
-
-inline std::vector<LogLine> ReadLog(const std::wstring& path)
-{
-    std::vector<LogLine> lines;
-    const std::wstring content = WideUtf8(ReadFileOrEmpty(path));
-    size_t start = 0;
-    while (start < content.size()) {
-        size_t end = content.find(L'\n', start);
-        if (end == std::wstring::npos)
-            end = content.size();
-        const std::wstring line = content.substr(start, end - start);
-        LogLine entry;
-        const size_t a = line.find(L'|'), b = line.find(L'|', a + 1), c = line.rfind(L'|');
-        entry.who = line.substr(0, a);
-        entry.ticks = std::stoll(line.substr(a + 1, b - a - 1));
-        entry.commandLine = line.substr(b + 1, c - b - 1);
-        entry.workingDir = line.substr(c + 1);
-        lines.push_back(entry);
-        start = end + 1;
-    }
-    return lines;
-}
-
 struct Scenario {
     std::vector<Reply> query;           // replies of /vazid.php, in order (last repeats)
     std::vector<Reply> tool;            // replies of /vazid/unzip.exe
@@ -105,6 +82,8 @@ struct Scenario {
     bool toolIsFolder = false;          // a folder stands where unzip.exe would be saved
     bool packageTempIsFolder = false;   // the package cannot be written
     bool workElsewhere = false;         // start with another working directory
+    bool atDriveRoot = false;           // the program in the root of a drive mapped to its folder,
+                                        // started from another folder of that drive
     std::wstring dirName = L"dl-e2e";
     std::wstring unzipSleepMs;          // the fixture tool waits this long first
     std::string code = "AB12C";
@@ -123,28 +102,46 @@ struct Outcome {
 
 class EndToEnd : public ::testing::Test {
 protected:
+    // Wine-only set-up: Wine's Shell object cannot open a ZIP, so the fake Shell is put in the
+    // program's way in this test prefix (Wine reads the HKLM copy, not HKCU). Each test runs in
+    // a process of its own and may be killed half-way: the original value is parked beside ours
+    // once and put back from there, so neither a repeat nor a missed tear-down loses it.
     static void SetUpTestSuite()
     {
-        // Put the fake Shell in the program's way for this prefix (Wine reads the HKLM copy).
         HKEY key;
-        RegCreateKeyExW(HKEY_LOCAL_MACHINE, ShellKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-        wchar_t old[MAX_PATH] = {};
-        DWORD size = sizeof old;
-        RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(old), &size);
-        savedShell = old;
-        const std::wstring dll = ExeDir() + L"\\fake_shell.dll";
-        RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(dll.c_str()),
-                       static_cast<DWORD>((dll.size() + 1) * sizeof(wchar_t)));
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, ShellKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != 0)
+            return;
+        const std::wstring fake = ExeDir() + L"\\fake_shell.dll";
+        if (RegQueryValueExW(key, SavedShellValue, nullptr, nullptr, nullptr, nullptr) != 0) {
+            const std::wstring original = ShellServer(key, nullptr);
+            if (original != fake)
+                SetShellServer(key, SavedShellValue, original);
+        }
+        SetShellServer(key, nullptr, fake);
         RegCloseKey(key);
     }
     static void TearDownTestSuite()
     {
         HKEY key;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ShellKey, 0, KEY_ALL_ACCESS, &key) == 0) {
-            RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(savedShell.c_str()),
-                           static_cast<DWORD>((savedShell.size() + 1) * sizeof(wchar_t)));
-            RegCloseKey(key);
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ShellKey, 0, KEY_ALL_ACCESS, &key) != 0)
+            return;
+        if (RegQueryValueExW(key, SavedShellValue, nullptr, nullptr, nullptr, nullptr) == 0) {
+            SetShellServer(key, nullptr, ShellServer(key, SavedShellValue));
+            RegDeleteValueW(key, SavedShellValue);
         }
+        RegCloseKey(key);
+    }
+    static std::wstring ShellServer(HKEY key, const wchar_t* value)
+    {
+        wchar_t text[MAX_PATH] = {};
+        DWORD size = sizeof text - sizeof(wchar_t);
+        RegQueryValueExW(key, value, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size);
+        return text;
+    }
+    static void SetShellServer(HKEY key, const wchar_t* value, const std::wstring& dll)
+    {
+        RegSetValueExW(key, value, 0, REG_SZ, reinterpret_cast<const BYTE*>(dll.c_str()),
+                       static_cast<DWORD>((dll.size() + 1) * sizeof(wchar_t)));
     }
 
     void Prepare(const Scenario& s)
@@ -183,17 +180,27 @@ protected:
             server->Route("/vazid.php", s.query);
             server->Route("/vazid/unzip.exe", s.tool.empty() ? std::vector<Reply>{Reply{200, Fixture(L"unzip.exe")}} : s.tool);
         }
+        std::wstring programFolder = dir->Path();
+        std::wstring cwd = s.workElsewhere ? elsewhere->Path() : dir->Path();
+        if (s.atDriveRoot) {
+            drive = MapDrive(dir->Path());
+            EXPECT_FALSE(drive.empty()) << "no drive letter free";
+            if (drive.empty())
+                return out;
+            CreateDirectoryW((dir->Path() + L"\\elsewhere").c_str(), nullptr);
+            programFolder = drive;
+            cwd = drive + L"\\elsewhere";
+        }
         SetEnvironmentVariableW(L"DL_FIXTURE_LOG", Log().c_str());
         SetEnvironmentVariableW(L"DL_FAKE_SHELL", s.shell.c_str());
         SetEnvironmentVariableW(L"DL_UNZIP_SLEEP_MS", s.unzipSleepMs.empty() ? nullptr : s.unzipSleepMs.c_str());
         SetEnvironmentVariableW(L"WINEDLLOVERRIDES", s.plantWininet ? L"wininet=n,b;mscoree,mshtml=" : L"mscoree,mshtml=");
 
-        const std::wstring exe = dir->Path() + L"\\Download.exe";
+        const std::wstring exe = programFolder + L"\\Download.exe";
         std::wstring commandLine = L"\"" + exe + L"\"";
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process = {};
-        const std::wstring& cwd = s.workElsewhere ? elsewhere->Path() : dir->Path();
         out.startedAt = NowTicks();
         const BOOL started = CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
                                             cwd.c_str(), &startup, &process);
@@ -212,21 +219,82 @@ protected:
         if (server)
             out.requests = server->Requests();
         Sleep(200);  // a launched installer writes its line right after it starts
-        out.log = ReadLog(Log());
+        out.log = ReadFixtureLog(Log());
         return out;
+    }
+
+    void TearDown() override
+    {
+        if (!drive.empty())
+            SetWineDrive(drive[0], std::string());
+    }
+
+    // Wine-only set-up: a drive letter for a folder of this prefix, made the way Wine's own
+    // configuration tool makes one (its mount manager links the letter to the folder's Unix
+    // path). DefineDosDeviceW is no help here: Wine's file system never consults its links.
+    // "X:" or empty.
+    static std::wstring MapDrive(const std::wstring& folder)
+    {
+        using UnixName = char*(CDECL*)(const wchar_t*);
+        const auto unixName = reinterpret_cast<UnixName>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+        char* path = unixName ? unixName(folder.c_str()) : nullptr;
+        if (!path)
+            return std::wstring();
+        const std::string unixPath = path;
+        HeapFree(GetProcessHeap(), 0, path);
+        for (wchar_t letter = L'P'; letter <= L'Y'; ++letter) {
+            const std::wstring name = std::wstring(1, letter) + L":";
+            if (GetDriveTypeW((name + L"\\").c_str()) == DRIVE_NO_ROOT_DIR && SetWineDrive(letter, unixPath))
+                return name;
+        }
+        return std::wstring();
+    }
+
+    // Links the letter to the Unix path, or removes the letter when the path is empty.
+    static bool SetWineDrive(wchar_t letter, const std::string& unixPath)
+    {
+        struct UnixDrive {
+            ULONG size, type, fsType;
+            DWORD serial;
+            ULONGLONG unixDevice;
+            WCHAR letter;
+            USHORT mountPoint, device, label;  // offsets of narrow strings after the header
+        };
+        const DWORD defineUnixDrive = CTL_CODE(0x6D, 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
+        std::vector<char> request(sizeof(UnixDrive) + unixPath.size() + 1);
+        UnixDrive header = {};
+        header.size = static_cast<ULONG>(unixPath.empty() ? sizeof header : request.size());
+        header.type = unixPath.empty() ? DRIVE_NO_ROOT_DIR : DRIVE_FIXED;
+        header.letter = static_cast<WCHAR>(towlower(letter));
+        header.mountPoint = unixPath.empty() ? 0 : static_cast<USHORT>(sizeof header);
+        std::memcpy(request.data(), &header, sizeof header);
+        std::memcpy(request.data() + sizeof header, unixPath.c_str(), unixPath.size() + 1);
+        const HANDLE manager = CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (manager == INVALID_HANDLE_VALUE)
+            return false;
+        DWORD returned = 0;
+        const BOOL done = DeviceIoControl(manager, defineUnixDrive, request.data(), header.size, nullptr, 0,
+                                          &returned, nullptr);
+        CloseHandle(manager);
+        return done != FALSE;
     }
 
     void Drive(const Scenario& s, const PROCESS_INFORMATION& process, Outcome& out)
     {
         const HWND dialog = WaitForDialog(L"Setup", 30000, process.dwProcessId, CodeEdit);
-        EXPECT_TRUE(dialog) << "no product-code dialog";
-        if (dialog) {
-            if (s.closeDialog) {
-                PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-            } else {
-                TypeChars(GetDlgItem(dialog, CodeEdit), WideUtf8(s.code));
-                ClickButton(dialog, IDOK);
-            }
+        if (!dialog) {
+            ADD_FAILURE() << "no product-code dialog";
+            TerminateProcess(process.hProcess, 999);
+            WaitForSingleObject(process.hProcess, 5000);
+            return;
+        }
+        if (s.closeDialog) {
+            PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+        } else {
+            TypeChars(GetDlgItem(dialog, CodeEdit), WideUtf8(s.code));
+            ClickButton(dialog, IDOK);
         }
         const ULONGLONG deadline = GetTickCount64() + 120000;
         while (WaitForSingleObject(process.hProcess, 30) == WAIT_TIMEOUT) {
@@ -289,7 +357,7 @@ protected:
     }
 
     std::unique_ptr<ScratchDir> dir, elsewhere, logs;
-    static inline std::wstring savedShell;
+    std::wstring drive;  // mapped for this test, removed at its end
 };
 
 

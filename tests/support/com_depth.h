@@ -28,6 +28,7 @@ public:
     HRESULT STDMETHODCALLTYPE PostUninitialize(DWORD) override { return S_OK; }
 };
 
+// -1 when the count cannot be read: a test asserts that it was read before comparing two.
 inline int ComDepth()
 {
     DepthSpy spy;

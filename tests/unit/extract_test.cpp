@@ -71,12 +71,13 @@ TEST_F(ShellExtraction, EachFailingStepShowsItsOneMessageWhileStillHoldingWhatIt
     for (const auto& c : cases) {
         SetFakeShellScript(FakeShellScript{c.step, c.outcome});
         FakeShell() = FakeShellStats();
+        const int index = static_cast<int>(&c - cases);
         const int depth = ComDepth();
+        ASSERT_GE(depth, 1) << index << ": the count was read, with this test's own initialisation";
         BoxWatcher person(AliveObjects);
         const bool extracted = ExtractZip(package, folder);
         WaitUntil([&] { return !person.texts.empty(); }, 1000);
         person.Stop();
-        const int index = static_cast<int>(&c - cases);
         EXPECT_FALSE(extracted) << index;
         ASSERT_EQ(person.texts.size(), 1u) << index;
         EXPECT_EQ(person.texts[0], c.message) << index;
@@ -92,6 +93,7 @@ TEST_F(ShellExtraction, SuccessCopiesQuietlyIntoAFolderThatMayExist)
     ASSERT_TRUE(WriteFileBytes(folder + L"\\Setup.exe", "old setup"));
     ASSERT_TRUE(WriteFileBytes(folder + L"\\keep.txt", "mine"));
     const int depth = ComDepth();
+    ASSERT_GE(depth, 1) << "the count was read, with this test's own initialisation";
     BoxWatcher person;
     EXPECT_TRUE(ExtractZip(package, folder));
     Sleep(300);
@@ -145,6 +147,7 @@ TEST(PlatformShell, APackageThatNamesNoFileCannotBeOpened)
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     ScratchDir dir;
     const int depth = ComDepth();
+    ASSERT_GE(depth, 1) << "the count was read, with this test's own initialisation";
     BoxWatcher person;
     EXPECT_FALSE(ExtractZip(dir / L"absent.zip", dir / L"Setup BRELLOCANTIX"));
     WaitUntil([&] { return !person.texts.empty(); }, 2000);

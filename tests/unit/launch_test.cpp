@@ -8,6 +8,7 @@
 #include "support/win_helpers.h"
 #include "unit/box_watcher.h"
 #include "unpack/launch.h"
+#include "fixtures/fixture_log.h"
 #include "fixtures/zip_file.h"
 
 namespace {
@@ -15,26 +16,6 @@ namespace {
 std::string FixtureBytes(const wchar_t* name)
 {
     return ReadFileOrEmpty(ExeDir() + L"\\" + name);
-}
-
-// Lines of the fixture log: who|ticks|command line|working directory.
-std::vector<std::vector<std::wstring>> LogLines(const std::wstring& log)
-{
-    std::vector<std::vector<std::wstring>> lines;
-    const std::wstring content = WideUtf8(ReadFileOrEmpty(log));
-    size_t start = 0;
-    while (start < content.size()) {
-        const size_t end = content.find(L'\n', start);
-        const std::wstring line = content.substr(start, end - start);
-        std::vector<std::wstring> fields;
-        size_t from = 0;
-        for (size_t bar; (bar = line.find(L'|', from)) != std::wstring::npos; from = bar + 1)
-            fields.push_back(line.substr(from, bar - from));
-        fields.push_back(line.substr(from));
-        lines.push_back(fields);
-        start = end == std::wstring::npos ? content.size() : end + 1;
-    }
-    return lines;
 }
 
 class ToolEnvironment {
@@ -70,10 +51,10 @@ TEST(UnzipToolRun, UnpacksIntoTheProgramDirWhateverOurWorkingDirectory)
     EXPECT_EQ(ReadFileOrEmpty(paths.installer), "setup");
     EXPECT_EQ(ReadFileOrEmpty(paths.installFolder + L"\\sub\\a.txt"), "a");
     EXPECT_FALSE(FileExists(elsewhere / L"Setup BRELLOCANTIX"));
-    const auto lines = LogLines(dir / L"log.txt");
+    const auto lines = ReadFixtureLog(dir / L"log.txt");
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0][2], paths.unzipCommandLine);
-    EXPECT_EQ(lines[0][3], dir.Path());
+    EXPECT_EQ(lines[0].commandLine, paths.unzipCommandLine);
+    EXPECT_EQ(lines[0].workingDir, dir.Path());
 }
 
 TEST(UnzipToolRun, FailsForAFileThatIsNoProgram)
@@ -103,11 +84,11 @@ TEST(InstallerLaunch, OpensSetupOrPassesSilently)
     ASSERT_TRUE(CreateDirectoryW(paths.installFolder.c_str(), nullptr));
     ASSERT_TRUE(WriteFileBytes(paths.installer, FixtureBytes(L"fake_setup.exe")));
     LaunchSetup(paths.installer);
-    EXPECT_TRUE(WaitUntil([&] { return !LogLines(dir / L"log.txt").empty(); }, 10000));
-    const auto lines = LogLines(dir / L"log.txt");
+    EXPECT_TRUE(WaitUntil([&] { return !ReadFixtureLog(dir / L"log.txt").empty(); }, 10000));
+    const auto lines = ReadFixtureLog(dir / L"log.txt");
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0][0], L"setup");
-    EXPECT_NE(lines[0][2].find(L"Setup.exe"), std::wstring::npos);
+    EXPECT_EQ(lines[0].who, L"setup");
+    EXPECT_NE(lines[0].commandLine.find(L"Setup.exe"), std::wstring::npos);
     person.Stop();
     CoUninitialize();
 }
