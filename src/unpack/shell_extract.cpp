@@ -6,6 +6,7 @@
 #include <oleauto.h>
 #include <shldisp.h>
 
+#include "base/run_log.h"
 #include "ui/error_box.h"
 #include "ui/texts.h"
 
@@ -19,12 +20,25 @@ const IID ShellDispatchId = {0xD8F015C0, 0xC278, 0x11CE, {0xA4, 0x9E, 0x44, 0x45
 // No progress dialog, Yes to All, no error dialog.
 constexpr long CopyOptions = 0x0004 | 0x0010 | 0x0400;
 
+// True when a step failed, either by its HRESULT or by succeeding without the object; the log
+// gets which step it was and what it returned.
+bool StepFailed(const wchar_t* step, HRESULT hr, const void* object)
+{
+    if (SUCCEEDED(hr) && object)
+        return false;
+    LogEvent(std::wstring(L"shell step ") + step + L" failed: " +
+             (SUCCEEDED(hr) ? HexText(static_cast<uint32_t>(hr)) + L" with no object" : HresultText(hr)));
+    return true;
+}
+
 }  // namespace
 
 bool ExtractZip(const std::wstring& packagePath, const std::wstring& installFolderPath)
 {
     // Nested on the entry thread's apartment: normally S_FALSE, balanced at the end.
-    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {
+    const HRESULT initialised = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    if (FAILED(initialised)) {
+        StepFailed(L"CoInitializeEx", initialised, nullptr);
         ShowError(nullptr, text::ComInitFailed);
         return false;
     }
@@ -48,26 +62,33 @@ bool ExtractZip(const std::wstring& packagePath, const std::wstring& installFold
     folderArg.bstrVal = folderString;
 
     if (!packageString || !folderString) {
+        StepFailed(L"SysAllocString", E_OUTOFMEMORY, nullptr);
         failure = text::PathCopyFailed;
     } else if (!CreateDirectoryW(installFolderPath.c_str(), nullptr) &&
                GetLastError() != ERROR_ALREADY_EXISTS) {
+        LogEvent(L"shell step CreateDirectory failed: " + ErrorText(GetLastError()));
         failure = text::CreateFolderFailed;
-    } else if (FAILED(CoCreateInstance(ShellClassId, nullptr, CLSCTX_INPROC_SERVER, ShellDispatchId,
-                                       reinterpret_cast<void**>(&shell))) || !shell) {
+    } else if (StepFailed(L"CoCreateInstance(Shell)",
+                          CoCreateInstance(ShellClassId, nullptr, CLSCTX_INPROC_SERVER, ShellDispatchId,
+                                           reinterpret_cast<void**>(&shell)),
+                          shell)) {
         failure = text::ShellDispatchFailed;
-    } else if (FAILED(shell->NameSpace(packageArg, &packageFolder)) || !packageFolder) {
+    } else if (StepFailed(L"NameSpace(package)", shell->NameSpace(packageArg, &packageFolder), packageFolder)) {
         failure = text::OpenZipFailed;
-    } else if (FAILED(shell->NameSpace(folderArg, &targetFolder)) || !targetFolder) {
+    } else if (StepFailed(L"NameSpace(target)", shell->NameSpace(folderArg, &targetFolder), targetFolder)) {
         failure = text::OpenTargetFailed;
-    } else if (FAILED(packageFolder->Items(&items)) || !items) {
+    } else if (StepFailed(L"Items", packageFolder->Items(&items), items)) {
         failure = text::ListItemsFailed;
     } else {
         itemsArg.vt = VT_DISPATCH;
         itemsArg.pdispVal = items;  // borrowed: released through items below
         optionsArg.vt = VT_I4;
         optionsArg.lVal = CopyOptions;
-        if (FAILED(targetFolder->CopyHere(itemsArg, optionsArg)))
+        const HRESULT copied = targetFolder->CopyHere(itemsArg, optionsArg);
+        if (FAILED(copied)) {
+            StepFailed(L"CopyHere", copied, nullptr);
             failure = text::CopyFailed;
+        }
     }
 
     // The box comes up while the interfaces are still held, as they were when the step failed.

@@ -147,7 +147,7 @@ protected:
         }
     }
 
-    void Prepare(const Scenario& s)
+    virtual void Prepare(const Scenario& s)
     {
         dir = std::make_unique<ScratchDir>(s.dirName);
         elsewhere = std::make_unique<ScratchDir>(L"dl-e2e-cwd");
