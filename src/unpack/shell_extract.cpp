@@ -20,15 +20,26 @@ const IID ShellDispatchId = {0xD8F015C0, 0xC278, 0x11CE, {0xA4, 0x9E, 0x44, 0x45
 // No progress dialog, Yes to All, no error dialog.
 constexpr long CopyOptions = 0x0004 | 0x0010 | 0x0400;
 
-// True when a step failed, either by its HRESULT or by succeeding without the object; the log
-// gets which step it was and what it returned.
-bool StepFailed(const wchar_t* step, HRESULT hr, const void* object)
+void LogStepFailure(const wchar_t* step, HRESULT hr)
 {
-    if (SUCCEEDED(hr) && object)
-        return false;
-    LogEvent(std::wstring(L"shell step ") + step + L" failed: " +
-             (SUCCEEDED(hr) ? HexText(static_cast<uint32_t>(hr)) + L" with no object" : HresultText(hr)));
-    return true;
+    LogEvent(std::wstring(L"shell step ") + step + L" failed: " + HresultText(hr));
+}
+
+// True when a step failed, by its HRESULT or by succeeding without the object. The object is
+// taken by reference so that it is read after the call has filled it.
+template <typename T>
+bool StepFailed(const wchar_t* step, HRESULT hr, T* const& object)
+{
+    if (FAILED(hr)) {
+        LogStepFailure(step, hr);
+        return true;
+    }
+    if (!object) {
+        LogEvent(std::wstring(L"shell step ") + step + L" failed: " + HexText(static_cast<uint32_t>(hr)) +
+                 L" with no object");
+        return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -38,7 +49,7 @@ bool ExtractZip(const std::wstring& packagePath, const std::wstring& installFold
     // Nested on the entry thread's apartment: normally S_FALSE, balanced at the end.
     const HRESULT initialised = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     if (FAILED(initialised)) {
-        StepFailed(L"CoInitializeEx", initialised, nullptr);
+        LogStepFailure(L"CoInitializeEx", initialised);
         ShowError(nullptr, text::ComInitFailed);
         return false;
     }
@@ -62,7 +73,7 @@ bool ExtractZip(const std::wstring& packagePath, const std::wstring& installFold
     folderArg.bstrVal = folderString;
 
     if (!packageString || !folderString) {
-        StepFailed(L"SysAllocString", E_OUTOFMEMORY, nullptr);
+        LogStepFailure(L"SysAllocString", E_OUTOFMEMORY);
         failure = text::PathCopyFailed;
     } else if (!CreateDirectoryW(installFolderPath.c_str(), nullptr) &&
                GetLastError() != ERROR_ALREADY_EXISTS) {
@@ -86,7 +97,7 @@ bool ExtractZip(const std::wstring& packagePath, const std::wstring& installFold
         optionsArg.lVal = CopyOptions;
         const HRESULT copied = targetFolder->CopyHere(itemsArg, optionsArg);
         if (FAILED(copied)) {
-            StepFailed(L"CopyHere", copied, nullptr);
+            LogStepFailure(L"CopyHere", copied);
             failure = text::CopyFailed;
         }
     }
