@@ -69,7 +69,7 @@ void CloseLocked()
 }
 
 // The full log moves aside, replacing the previous old log. When it cannot move, it stays and is
-// appended to; the next run tries again.
+// appended to; the next line tries again.
 void RotateLocked()
 {
     CloseLocked();
