@@ -5,9 +5,13 @@
 #include <cstdlib>
 
 #include "base/dll_safety.h"
+#include "base/files.h"
+#include "base/program.h"
+#include "base/run_log.h"
 #include "app/install_roads.h"
 #include "app/names.h"
 #include "net/protocol.h"
+#include "res/version.h"
 #include "ui/code_dialog.h"
 #include "ui/error_box.h"
 #include "ui/progress_window.h"
@@ -40,11 +44,17 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     if (AskProductCode() == 2)
         ExitProcess(0);  // closed by the user: nothing to clean up that the system won't
 
+    // Only a run that got past the code leaves a log.
+    OpenRunLog(ProgramDir);
+    LogRunHeader(L"" DOWNLOAD_VERSION_TEXT, Widen(ServerBase()));
+
     context.queryBase = BuildQueryBase();
     context.unzipToolUrl = BuildUnzipToolUrl();
     ShowProgressWindow();
 
-    if (FileExists(context.paths.package))
-        return RunUpdateRoad(context);
-    return RunFirstInstallRoad(context);
+    const int exitCode = FileExists(context.paths.package) ? RunUpdateRoad(context)
+                                                           : RunFirstInstallRoad(context);
+    LogEvent(L"exit " + DecimalText(static_cast<uint32_t>(exitCode)));
+    CloseRunLog();
+    return exitCode;
 }

@@ -24,3 +24,5 @@ std::wstring DecimalText(uint64_t value);
 std::wstring HexText(uint32_t value);  // "0x80004005"
 // "<code> (<system text>)"; the text from WinINet's table for its own codes (12001-12199).
 std::wstring ErrorText(DWORD code);
+// "0x80004005 (<system text>)" for an HRESULT.
+std::wstring HresultText(HRESULT hr);

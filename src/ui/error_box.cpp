@@ -3,10 +3,13 @@
 
 #include <objbase.h>
 
+#include "base/run_log.h"
 #include "ui/texts.h"
 
 void ShowError(HWND owner, const wchar_t* text)
 {
+    // Logged before it shows: a run killed while the box is open still has it.
+    LogEvent(std::wstring(L"message \"") + text + L"\"");
     MessageBoxW(owner, text, text::ErrorCaption, MB_ICONERROR);
 }
 

@@ -144,7 +144,7 @@ protected:
                        static_cast<DWORD>((dll.size() + 1) * sizeof(wchar_t)));
     }
 
-    void Prepare(const Scenario& s)
+    virtual void Prepare(const Scenario& s)
     {
         dir = std::make_unique<ScratchDir>(s.dirName);
         elsewhere = std::make_unique<ScratchDir>(L"dl-e2e-cwd");
