@@ -53,6 +53,21 @@ const wchar_t* FetchToolFailure(const RoadContext& context, ByteBuffer& buffer)
     return nullptr;
 }
 
+// Opens Setup.exe after its check: the exit code of a launch, or of its failure after the box.
+int OpenInstaller(const std::wstring& installer, int launchedExitCode)
+{
+    switch (LaunchSetup(installer, BuiltInTrust())) {
+    case LaunchResult::Refused:
+        return Fail(text::SetupNotTrusted);
+    case LaunchResult::Failed:
+        return Fail(text::SetupNotOpened);
+    case LaunchResult::Started:
+        break;
+    }
+    CoUninitialize();
+    return launchedExitCode;
+}
+
 }  // namespace
 
 int RunFirstInstallRoad(const RoadContext& context)
@@ -73,16 +88,20 @@ int RunFirstInstallRoad(const RoadContext& context)
         Sleep(PauseAfterShellCopy);
         if (!FileExists(paths.installer))
             return Fail(text::SetupMissingAfterUnpack);
-        LaunchSetup(paths.installer);
-        CoUninitialize();
-        return 1;  // this end has always exited with 1; callers may rely on it
+        return OpenInstaller(paths.installer, 1);  // this end has always exited with 1
     }
 
     if (const wchar_t* failure = FetchToolFailure(context, buffer))
         return Fail(failure);
     PROCESS_INFORMATION tool = {};
-    if (!RunUnzipTool(paths.tool, paths.unzipCommandLine, ProgramDir, tool))
+    switch (StartUnzipTool(paths.tool, paths.unzipCommandLine, ProgramDir, BuiltInTrust(), tool)) {
+    case LaunchResult::Refused:
+        return Fail(text::ToolNotTrusted);
+    case LaunchResult::Failed:
         return Fail(text::ToolNotStarted);
+    case LaunchResult::Started:
+        break;
+    }
     Sleep(PauseAfterToolStart);
     CloseHandle(tool.hProcess);
     CloseHandle(tool.hThread);
@@ -107,8 +126,7 @@ int RunUpdateRoad(const RoadContext& context)
     case ReplyClass::NotFound:
         return Fail(text::ProductNotFound);
     case ReplyClass::UpToDate:
-        LaunchSetup(paths.installer);
-        return Done();
+        return OpenInstaller(paths.installer, 0);
     case ReplyClass::Package:
         break;
     }
@@ -123,7 +141,11 @@ int RunUpdateRoad(const RoadContext& context)
     if (const wchar_t* failure = FetchToolFailure(context, buffer))
         return Fail(failure);
     PROCESS_INFORMATION tool = {};
-    if (RunUnzipTool(paths.tool, paths.unzipCommandLine, ProgramDir, tool)) {
+    const LaunchResult toolStart =
+        StartUnzipTool(paths.tool, paths.unzipCommandLine, ProgramDir, BuiltInTrust(), tool);
+    if (toolStart == LaunchResult::Refused)
+        return Fail(text::ToolNotTrusted);
+    if (toolStart == LaunchResult::Started) {
         WaitForSingleObject(tool.hProcess, LongestToolWait);
         CloseHandle(tool.hProcess);
         CloseHandle(tool.hThread);
@@ -131,6 +153,5 @@ int RunUpdateRoad(const RoadContext& context)
     // A tool that did not start is not reported: an installer from an earlier unpacking may do.
     if (!FileExists(paths.installer))
         return Fail(text::SetupMissingAfterUnpack);
-    LaunchSetup(paths.installer);
-    return Done();
+    return OpenInstaller(paths.installer, 0);
 }
