@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
 """Loopback TLS front for the tests' plain HTTP server: terminates TLS with the given certificate
 and passes the bytes both ways. Usage: tls_proxy.py host port chain.pem key.pem backend_host
-backend_port. Writes "ready" to stdout once listening; ends when stdin closes or on SIGTERM."""
+backend_port lifeline. Runs while the lifeline file exists (the test that started it, a Windows
+program under Wine, deletes it), and never longer than ten minutes."""
+import os
 import socket
 import ssl
 import sys
 import threading
+import time
 
 
 def pump(source, target):
@@ -45,7 +48,7 @@ def serve(client, context, backend):
 
 
 def main():
-    host, port, chain, key, backend_host, backend_port = sys.argv[1:7]
+    host, port, chain, key, backend_host, backend_port, lifeline = sys.argv[1:8]
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(chain, key)
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
@@ -60,8 +63,10 @@ def main():
             threading.Thread(target=serve, args=(client, context, backend), daemon=True).start()
 
     threading.Thread(target=accept, daemon=True).start()
-    print("ready", flush=True)
-    sys.stdin.read()  # the test closes our stdin (or ends us) when it is done
+    deadline = time.monotonic() + 600
+    while os.path.exists(lifeline) and time.monotonic() < deadline:
+        time.sleep(0.05)
+    listener.close()
 
 
 if __name__ == "__main__":
