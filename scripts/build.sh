@@ -8,7 +8,7 @@ cmake -S . -B build/release -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686.cmake >/
 cmake --build build/release -j2
 cmake -S . -B build/test -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64.cmake \
     -DDOWNLOAD_BUILD_TESTS=ON -DDOWNLOAD_SERVER_BASE=http://127.0.0.2 \
-    -DDOWNLOAD_RELEASE_EXE="$PWD/build/release/Download.exe" >/dev/null
+    -DDOWNLOAD_NET_TIMEOUT_MS=4000 -DDOWNLOAD_RELEASE_EXE="$PWD/build/release/Download.exe" >/dev/null
 cmake --build build/test -j2
 if [ $# -gt 0 ]; then
     cmake --build build/test -j2 --target "$@"

@@ -10,15 +10,17 @@ scripts/build.sh demo_driver >/dev/null
 demo=$PWD/build/demo
 rm -rf "$demo/program" "$demo/packages" "$demo/shots"
 mkdir -p "$demo/program" "$demo/packages" "$demo/shots"
-cp build/test/bin/Download.exe "$demo/program/"
-# The sample package for the code DEMO1: the fixture installer as Setup.exe and a readme.
-python3 - "$demo/packages/DEMO1.zip" build/test/bin/fake_setup.exe <<'PY'
+# The build that trusts one signer key (the test key "signer_a" stands in for the publisher's), so
+# the demo shows the signature check passing: its Setup.exe and unzip.exe are signed with that key.
+cp build/test/bin/Download_signed.exe "$demo/program/Download.exe"
+# The sample package for the code DEMO1: the signed fixture installer as Setup.exe and a readme.
+python3 - "$demo/packages/DEMO1.zip" build/test/bin/setup_signed_a.exe <<'PY'
 import sys, zipfile
 with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:
     z.write(sys.argv[2], 'Setup.exe')
     z.writestr('readme.txt', 'Demo package for the product code DEMO1.\n')
 PY
-python3 demo/server.py "$demo/packages" build/test/bin/unzip.exe 127.0.0.2 80 >"$demo/server.log" 2>&1 &
+python3 demo/server.py "$demo/packages" build/test/bin/unzip_signed_a.exe 127.0.0.2 80 >"$demo/server.log" 2>&1 &
 server=$!
 trap 'kill $server 2>/dev/null || true' EXIT
 sleep 1

@@ -14,6 +14,10 @@ need_file /usr/lib/wine/wine64 wine64
 need_file /usr/bin/wine wine
 need_file /usr/x86_64-w64-mingw32/lib/libz.a libz-mingw-w64-dev
 need_file /usr/src/googletest/CMakeLists.txt googletest
+# Test keys and certificates, signed fixture programs, and the loopback TLS front (python ssl).
+need openssl openssl
+need osslsigncode osslsigncode
+need_file /usr/bin/python3 python3
 if [ "${1:-}" = "--demo" ]; then
     need xvfb-run xvfb
     need xauth xauth

@@ -72,6 +72,22 @@ const wchar_t* FetchToolFailure(const RoadContext& context, bool& cancelled)
     return nullptr;
 }
 
+// Opens Setup.exe after its check: the exit code of a launch, or of its failure after the box.
+int OpenInstaller(const std::wstring& installer, int launchedExitCode)
+{
+    SetCancelMode(CancelMode::Ignored);  // once Setup.exe is opened there is nothing to cancel
+    switch (LaunchSetup(installer, BuiltInTrust())) {
+    case LaunchResult::Refused:
+        return Fail(text::SetupNotTrusted);
+    case LaunchResult::Failed:
+        return Fail(text::SetupNotOpened);
+    case LaunchResult::Started:
+        break;
+    }
+    CoUninitialize();
+    return launchedExitCode;
+}
+
 }  // namespace
 
 int RunFirstInstallRoad(const RoadContext& context)
@@ -107,10 +123,7 @@ int RunFirstInstallRoad(const RoadContext& context)
             return Cancelled();
         if (!FileExists(paths.installer))
             return Fail(text::SetupMissingAfterUnpack);
-        SetCancelMode(CancelMode::Ignored);
-        LaunchSetup(paths.installer);
-        CoUninitialize();
-        return 1;  // this end has always exited with 1; callers may rely on it
+        return OpenInstaller(paths.installer, 1);  // this end has always exited with 1
     }
 
     bool cancelled = false;
@@ -119,8 +132,14 @@ int RunFirstInstallRoad(const RoadContext& context)
     if (cancelled || !DispatchPending())
         return Cancelled();
     PROCESS_INFORMATION tool = {};
-    if (!RunUnzipTool(paths.tool, paths.unzipCommandLine, ProgramDir, tool))
+    switch (StartUnzipTool(paths.tool, paths.unzipCommandLine, ProgramDir, BuiltInTrust(), tool)) {
+    case LaunchResult::Refused:
+        return Fail(text::ToolNotTrusted);
+    case LaunchResult::Failed:
         return Fail(text::ToolNotStarted);
+    case LaunchResult::Started:
+        break;
+    }
     // The tool is working on its own now: nothing is left to cancel, the program just ends.
     SetCancelMode(CancelMode::Ignored);
     PauseDispatching(PauseAfterToolStart);
@@ -164,9 +183,7 @@ int RunUpdateRoad(const RoadContext& context)
     case ReplyClass::NotFound:
         return Fail(text::ProductNotFound);
     case ReplyClass::UpToDate:
-        SetCancelMode(CancelMode::Ignored);
-        LaunchSetup(paths.installer);
-        return Done();
+        return OpenInstaller(paths.installer, 0);
     case ReplyClass::Package:
         break;
     }
@@ -188,7 +205,11 @@ int RunUpdateRoad(const RoadContext& context)
     if (cancelled || !DispatchPending())
         return Cancelled();
     PROCESS_INFORMATION tool = {};
-    if (RunUnzipTool(paths.tool, paths.unzipCommandLine, ProgramDir, tool)) {
+    const LaunchResult toolStart =
+        StartUnzipTool(paths.tool, paths.unzipCommandLine, ProgramDir, BuiltInTrust(), tool);
+    if (toolStart == LaunchResult::Refused)
+        return Fail(text::ToolNotTrusted);
+    if (toolStart == LaunchResult::Started) {
         const WaitEnd waited = WaitDispatching(tool.hProcess, LongestToolWait);
         LogEvent(waited == WaitEnd::Signalled ? L"unzip tool ended"
                  : waited == WaitEnd::TimedOut ? L"unzip tool still running after 30 s"
@@ -203,7 +224,5 @@ int RunUpdateRoad(const RoadContext& context)
         return Cancelled();
     if (!FileExists(paths.installer))
         return Fail(text::SetupMissingAfterUnpack);
-    SetCancelMode(CancelMode::Ignored);
-    LaunchSetup(paths.installer);
-    return Done();
+    return OpenInstaller(paths.installer, 0);
 }

@@ -5,10 +5,6 @@
 
 #include "base/program.h"
 
-#ifndef DOWNLOAD_SERVER_BASE
-#error "DOWNLOAD_SERVER_BASE must be defined by the build"
-#endif
-
 namespace {
 
 bool BodyEquals(const ByteBuffer& body, const char (&reply)[33])
@@ -17,11 +13,6 @@ bool BodyEquals(const ByteBuffer& body, const char (&reply)[33])
 }
 
 }  // namespace
-
-std::string ServerBase()
-{
-    return DOWNLOAD_SERVER_BASE;
-}
 
 std::string BuildQueryBase(const std::string& serverBase, const std::string& productCode)
 {

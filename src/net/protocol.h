@@ -11,7 +11,8 @@ inline constexpr char NotFoundReply[] = "000000000000000000000000000000FF";
 
 enum class ReplyClass { NotFound, UpToDate, Package };
 
-// The server base fixed at build time (http://host, no port, no path, no trailing slash).
+// The server base fixed at build time (http:// or https://, host, optional port, no path, no
+// trailing slash). Defined per executable in app/build_values.cpp.
 std::string ServerBase();
 
 // <base>/vazid.php?proid=<code>&check=   (the caller appends the check value)

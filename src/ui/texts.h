@@ -27,6 +27,9 @@ inline constexpr wchar_t ToolNotSaved[] = L"Lỗi lưu tệp.";
 inline constexpr wchar_t ToolNotStarted[] = L"Không tìm thấy Setup.exe, vui lòng kiểm tra và thử lại!";
 inline constexpr wchar_t UpdateCheckFailed[] = L"Không thể kiểm tra cập nhật từ server.";
 inline constexpr wchar_t UpdateNotSaved[] = L"Không tải được bộ cài đặt.";
+inline constexpr wchar_t SetupNotTrusted[] = L"Bộ cài đặt không có chữ ký số hợp lệ.";
+inline constexpr wchar_t ToolNotTrusted[] = L"Công cụ giải nén không hợp lệ.";
+inline constexpr wchar_t SetupNotOpened[] = L"Không mở được Setup.exe.";
 
 // Shell extraction
 inline constexpr wchar_t PathCopyFailed[] = L"Lỗi cấp phát bộ nhớ cho đường dẫn.";

@@ -1,9 +1,32 @@
-// Unzip tool start and opening Setup.exe.
+// Starting the unzip tool and opening Setup.exe, both checked before they run.
 #include "unpack/launch.h"
 
 #include <shellapi.h>
 
 #include <vector>
+
+#include "base/run_log.h"
+
+namespace {
+
+// Closes the held file once the program it guarded has been started (or refused).
+class HeldFile {
+public:
+    explicit HeldFile(const std::wstring& path) : handle_(HoldFileForRun(path)) {}
+    ~HeldFile()
+    {
+        if (handle_ != INVALID_HANDLE_VALUE)
+            CloseHandle(handle_);
+    }
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+    HANDLE Handle() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
+}  // namespace
 
 
 bool RunUnzipTool(const std::wstring& toolPath, const std::wstring& commandLine,
@@ -23,7 +46,41 @@ bool RunUnzipTool(const std::wstring& toolPath, const std::wstring& commandLine,
                           CREATE_NO_WINDOW, nullptr, folder.c_str(), &startup, &process) != 0;
 }
 
-void LaunchSetup(const std::wstring& installerPath)
+LaunchResult StartUnzipTool(const std::wstring& toolPath, const std::wstring& commandLine,
+                            const std::wstring& workingDir, const TrustPolicy& policy,
+                            PROCESS_INFORMATION& process)
 {
-    ShellExecuteW(nullptr, L"open", installerPath.c_str(), nullptr, nullptr, SW_SHOW);
+    const HeldFile tool(toolPath);
+    const TrustVerdict verdict = CheckToolTrust(tool.Handle(), toolPath, policy);
+    if (verdict == TrustVerdict::Unreadable)
+        return LaunchResult::Failed;
+    if (!RunAllowed(verdict)) {
+        LogEvent(L"unzip tool refused");
+        return LaunchResult::Refused;
+    }
+    const bool started = RunUnzipTool(toolPath, commandLine, workingDir, process);
+    LogEvent(started ? L"unzip tool started" : L"unzip tool not started: " + ErrorText(GetLastError()));
+    return started ? LaunchResult::Started : LaunchResult::Failed;
+}
+
+LaunchResult LaunchSetup(const std::wstring& installerPath, const TrustPolicy& policy)
+{
+    const HeldFile installer(installerPath);
+    const TrustVerdict verdict = CheckInstallerTrust(installer.Handle(), installerPath, policy);
+    if (verdict == TrustVerdict::Unreadable)
+        return LaunchResult::Failed;  // missing, or held open for writing by someone else
+    if (!RunAllowed(verdict)) {
+        LogEvent(L"installer refused");
+        return LaunchResult::Refused;
+    }
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof info;
+    // The process ends right after this call: the Shell must have started Setup.exe by then.
+    info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.lpVerb = L"open";
+    info.lpFile = installerPath.c_str();
+    info.nShow = SW_SHOW;
+    const bool opened = ShellExecuteExW(&info) != 0;
+    LogEvent(opened ? L"installer opened" : L"installer not opened: " + ErrorText(GetLastError()));
+    return opened ? LaunchResult::Started : LaunchResult::Failed;
 }

@@ -89,6 +89,7 @@ struct Scenario {
     std::string code = "AB12C";
     bool closeDialog = false;           // close the code dialog instead of typing
     bool plantWininet = false;
+    std::wstring exe = L"Download.exe";  // which build of the program runs (as Download.exe)
 };
 
 struct Outcome {
@@ -150,7 +151,7 @@ protected:
         elsewhere = std::make_unique<ScratchDir>(L"dl-e2e-cwd");
         logs = std::make_unique<ScratchDir>(L"dl-e2e-log");
         const std::wstring& d = dir->Path();
-        ASSERT_TRUE(WriteFileBytes(d + L"\\Download.exe", Fixture(L"Download.exe")));
+        ASSERT_TRUE(WriteFileBytes(d + L"\\Download.exe", Fixture(s.exe.c_str())));
         if (!s.cachedPackage.empty()) {
             ASSERT_TRUE(WriteFileBytes(Package(), s.cachedPackage));
         }

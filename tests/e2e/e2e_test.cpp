@@ -217,14 +217,14 @@ TEST_F(EndToEnd, UpdateUpToDateOpensTheInstallerThatIsThere)
     EXPECT_EQ(Started(out, L"setup").size(), 1u);
 }
 
-TEST_F(EndToEnd, UpdateUpToDateWithoutAnInstallerEndsQuietly)
+TEST_F(EndToEnd, UpdateUpToDateWithoutAnInstallerSaysSetupCannotBeOpened)
 {
     Scenario s;
     s.cachedPackage = "not even a zip";
     s.query = {Reply{200, Zeros}};
     const Outcome out = Run(s);
-    EXPECT_TRUE(out.messages.empty());
-    EXPECT_EQ(out.exitCode, 0u);
+    EXPECT_EQ(out.messages, Messages{L"Không mở được Setup.exe."});
+    EXPECT_EQ(out.exitCode, 1u);
     EXPECT_TRUE(Started(out, L"setup").empty());
 }
 

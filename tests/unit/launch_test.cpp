@@ -68,7 +68,7 @@ TEST(UnzipToolRun, FailsForAFileThatIsNoProgram)
     }
 }
 
-TEST(InstallerLaunch, OpensSetupOrPassesSilently)
+TEST(InstallerLaunch, OpensSetupOrReportsThatItCouldNot)
 {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     ScratchDir dir;
@@ -76,14 +76,15 @@ TEST(InstallerLaunch, OpensSetupOrPassesSilently)
     ToolEnvironment log(dir / L"log.txt");
     BoxWatcher person;
 
-    LaunchSetup(paths.installer);  // nothing there: no message, no failure
+    // Nothing there: a failure for the caller to report, and no box of the Shell's own.
+    EXPECT_EQ(LaunchSetup(paths.installer, TrustPolicy{}), LaunchResult::Failed);
     Sleep(500);
     EXPECT_TRUE(person.texts.empty());
     EXPECT_FALSE(FileExists(dir / L"log.txt"));
 
     ASSERT_TRUE(CreateDirectoryW(paths.installFolder.c_str(), nullptr));
     ASSERT_TRUE(WriteFileBytes(paths.installer, FixtureBytes(L"fake_setup.exe")));
-    LaunchSetup(paths.installer);
+    EXPECT_EQ(LaunchSetup(paths.installer, TrustPolicy{}), LaunchResult::Started);
     EXPECT_TRUE(WaitUntil([&] { return !ReadFixtureLog(dir / L"log.txt").empty(); }, 10000));
     const auto lines = ReadFixtureLog(dir / L"log.txt");
     ASSERT_EQ(lines.size(), 1u);
