@@ -13,8 +13,10 @@
 #include <cstring>
 #include <cwctype>
 
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fixtures/fixture_log.h"
@@ -90,6 +92,17 @@ struct Scenario {
     bool closeDialog = false;           // close the code dialog instead of typing
     bool plantWininet = false;
     std::wstring exe = L"Download.exe";  // which build of the program runs (as Download.exe)
+    bool viaProxy = false;              // the prefix's Internet Settings name a loopback proxy,
+                                        // which serves the replies; nothing listens at the base
+    bool probeWindow = false;           // ask the progress window for an answer all the time
+
+    // The person clicks Cancel (the button, Esc or the caption's close button) once the moment
+    // comes, and answers the question Yes or No.
+    enum class CancelAt { Never, Download, Pause, ToolWait, ErrorBox };
+    enum class CancelBy { Button, Escape, CloseBox };
+    CancelAt cancelAt = CancelAt::Never;
+    CancelBy cancelBy = CancelBy::Button;
+    bool answerYes = true;
 };
 
 struct Outcome {
@@ -99,6 +112,17 @@ struct Outcome {
     std::vector<LogLine> log;
     bool progressSeen = false;
     int64_t startedAt = 0, endedAt = 0;
+
+    // Cancel
+    bool cancelClicked = false;
+    std::vector<std::wstring> questions;     // the texts of every question box seen
+    bool questionWellFormed = false;         // caption Setup, Yes and No, owned by the window
+    bool windowVisibleAfterClick = true;     // the progress window was not hidden by the click
+
+    // Responsiveness, as Windows sees it: WM_NULL sent with SMTO_ABORTIFHUNG and 200 ms
+    int probes = 0;
+    int unanswered = 0;
+    DWORD slowestAnswerMs = 0;
 };
 
 class EndToEnd : public ::testing::Test {
@@ -175,9 +199,15 @@ protected:
         if (HasFatalFailure())
             return out;
         std::unique_ptr<TestServer> server;
-        if (s.serverUp) {
+        if (s.serverUp && s.viaProxy) {
+            server = std::make_unique<TestServer>("127.0.0.1", 0);
+            server->ActAsProxy();
+            SetProxy("127.0.0.1:" + std::to_string(server->Port()));
+        } else if (s.serverUp) {
             server = std::make_unique<TestServer>(ServerHost(), 80);
             EXPECT_TRUE(server->Listening()) << "cannot listen on " << ServerHost() << ":80";
+        }
+        if (server) {
             server->Route("/vazid.php", s.query);
             server->Route("/vazid/unzip.exe", s.tool.empty() ? std::vector<Reply>{Reply{200, Fixture(L"unzip.exe")}} : s.tool);
         }
@@ -212,8 +242,17 @@ protected:
         if (!started)
             return out;
 
+        std::atomic<bool> running{true};
+        std::thread probe;
+        if (s.probeWindow)
+            probe = std::thread([&] { ProbeWindow(process.dwProcessId, running, out); });
         Drive(s, process, out);
         out.endedAt = NowTicks();
+        running = false;
+        if (probe.joinable())
+            probe.join();
+        if (s.viaProxy)
+            SetProxy(std::string());
         GetExitCodeProcess(process.hProcess, &out.exitCode);
         CloseHandle(process.hProcess);
         CloseHandle(process.hThread);
@@ -228,6 +267,99 @@ protected:
     {
         if (!drive.empty())
             SetWineDrive(drive[0], std::string());
+    }
+
+    // The proxy of this prefix's user, as the Internet Options of Windows set it; empty: none.
+    static void SetProxy(const std::string& hostPort)
+    {
+        HKEY key;
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
+                            0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != 0)
+            return;
+        const DWORD enable = hostPort.empty() ? 0 : 1;
+        RegSetValueExW(key, L"ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&enable), sizeof enable);
+        const std::wstring server = WideUtf8(hostPort);
+        if (hostPort.empty())
+            RegDeleteValueW(key, L"ProxyServer");
+        else
+            RegSetValueExW(key, L"ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(server.c_str()),
+                           static_cast<DWORD>((server.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+
+    // From the moment the progress window exists to the program's end, asks it for an answer
+    // every 20 ms the way Windows decides that a window is not responding.
+    static void ProbeWindow(DWORD processId, const std::atomic<bool>& running, Outcome& out)
+    {
+        while (running) {
+            const HWND window = FindDialog(L"Setup", processId, StatusLabel);
+            if (window) {
+                const ULONGLONG start = GetTickCount64();
+                DWORD_PTR result = 0;
+                const LRESULT answered = SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 200, &result);
+                const DWORD took = static_cast<DWORD>(GetTickCount64() - start);
+                if (!running)
+                    break;  // the process ended while we asked
+                ++out.probes;
+                if (!answered && IsWindow(window))
+                    ++out.unanswered;
+                else if (answered && took > out.slowestAnswerMs)
+                    out.slowestAnswerMs = took;
+            }
+            Sleep(20);
+        }
+    }
+
+    static bool CancelMomentHasCome(const Scenario& s, HWND progress, const std::wstring& fixtureLog)
+    {
+        const std::wstring label = WindowText(GetDlgItem(progress, StatusLabel));
+        switch (s.cancelAt) {
+        case Scenario::CancelAt::Download:
+            return label.find(L"% tải về") != std::wstring::npos && label.find(L"Vui lòng") == std::wstring::npos;
+        case Scenario::CancelAt::Pause:
+            return label == L"100% tải về. Vui lòng đợi ...";
+        case Scenario::CancelAt::ToolWait:
+            for (const LogLine& line : ReadFixtureLog(fixtureLog))
+                if (line.who == L"unzip")
+                    return true;
+            return false;
+        default:
+            return false;
+        }
+    }
+
+    static void ClickCancel(const Scenario& s, HWND progress)
+    {
+        switch (s.cancelBy) {
+        case Scenario::CancelBy::Button:
+            ClickButton(progress, IDCANCEL);
+            break;
+        case Scenario::CancelBy::Escape:
+            PressKey(GetDlgItem(progress, IDCANCEL), VK_ESCAPE);
+            break;
+        case Scenario::CancelBy::CloseBox:
+            PostMessageW(progress, WM_SYSCOMMAND, SC_CLOSE, 0);
+            break;
+        }
+    }
+
+    // Answers the question the click raised (it must come within 5 s).
+    static void AnswerQuestion(const Scenario& s, DWORD processId, HWND progress, Outcome& out)
+    {
+        HWND question = nullptr;
+        WaitUntil([&] {
+            question = FindDialog(L"Setup", processId, IDYES);
+            return question != nullptr;
+        }, 5000);
+        if (!question) {
+            ADD_FAILURE() << "no question after Cancel";
+            return;
+        }
+        out.questions.push_back(MessageBoxText(question));
+        out.questionWellFormed = GetDlgItem(question, IDYES) && GetDlgItem(question, IDNO) &&
+                                 !GetDlgItem(question, IDOK) && GetWindow(question, GW_OWNER) == progress;
+        ClickButton(question, s.answerYes ? IDYES : IDNO);
+        WaitUntil([&] { return !IsWindow(question); }, 5000);
     }
 
     // Wine-only set-up: a drive letter for a folder of this prefix, made the way Wine's own
@@ -305,11 +437,26 @@ protected:
                 WaitForSingleObject(process.hProcess, 5000);
                 return;
             }
-            if (FindDialog(L"Setup", process.dwProcessId, StatusLabel))
+            const HWND progress = FindDialog(L"Setup", process.dwProcessId, StatusLabel);
+            if (progress)
                 out.progressSeen = true;
+            if (progress && !out.cancelClicked && CancelMomentHasCome(s, progress, Log())) {
+                out.cancelClicked = true;
+                ClickCancel(s, progress);
+                AnswerQuestion(s, process.dwProcessId, progress, out);
+            }
             const HWND box = FindDialog(L"Lỗi", process.dwProcessId);
             if (!box)
                 continue;
+            if (progress && s.cancelAt == Scenario::CancelAt::ErrorBox && !out.cancelClicked) {
+                // The road is ending: the click must neither ask nor hide the window.
+                out.cancelClicked = true;
+                ClickCancel(s, progress);
+                Sleep(1000);
+                if (FindDialog(L"Setup", process.dwProcessId, IDYES))
+                    out.questions.push_back(L"(a question came up)");
+                out.windowVisibleAfterClick = IsWindowVisible(progress) != FALSE;
+            }
             out.messages.push_back(MessageBoxText(box));
             ClickButton(box, IDOK);
             WaitUntil([&] { return !IsWindow(box); }, 5000);

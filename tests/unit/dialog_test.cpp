@@ -222,25 +222,80 @@ TEST(ProgressWindow, StatusOperationsSkipWhatIsMissing)
     EXPECT_EQ(second.Label(), L"12% tải về");
 }
 
-TEST(ProgressWindow, CancelOnlyHidesItWhileAnErrorBoxIsOpen)
+TEST(ProgressWindow, CancelDoesNothingWhileAnErrorBoxIsOpen)
 {
     ProgressRecorder progress;
+    SetCancelMode(CancelMode::Ignored);  // what the roads set before their last box
     BoxSeen box;
-    bool hidden = false;
+    bool asked = false, hidden = false;
     std::thread person([&] {
         const HWND open = WaitForDialog(text::ErrorCaption, 5000, Self);
         ClickButton(progress.window, IDCANCEL);
-        hidden = WaitUntil([&] { return !IsWindowVisible(progress.window); }, 3000);
+        PostMessageW(progress.window, WM_SYSCOMMAND, SC_CLOSE, 0);
+        asked = WaitForDialog(text::WindowCaption, 1500, Self, IDYES) != nullptr;
+        hidden = !IsWindowVisible(progress.window);
         if (open)
             DismissErrorBox(box);
     });
     ShowError(nullptr, text::UpdateCheckFailed);
     person.join();
-    EXPECT_TRUE(hidden);
+    EXPECT_FALSE(asked);
+    EXPECT_FALSE(hidden);
+    EXPECT_FALSE(CancelConfirmed());
     EXPECT_EQ(box.text, text::UpdateCheckFailed);
-    ASSERT_TRUE(IsWindow(progress.window));  // hidden, not destroyed
-    SetProgress(80);
-    EXPECT_EQ(progress.Label(), L"80% tải về");
+}
+
+// Only No is answered here: a Yes would stay with this process (the end-to-end tests answer Yes).
+TEST(ProgressWindow, CancelAsksAtOnceOrWhenALongCallReturnsAndNoChangesNothing)
+{
+    ProgressRecorder progress;
+    for (const CancelMode mode : {CancelMode::Ask, CancelMode::Deferred}) {
+        SetCancelMode(mode);
+        std::wstring question;
+        bool ownedByWindow = false, askedDuringTheCall = false;
+        std::thread person([&] {
+            ClickButton(progress.window, IDCANCEL);
+            HWND box = WaitForDialog(text::WindowCaption, 1500, Self, IDYES);
+            askedDuringTheCall = box != nullptr;
+            if (!box) {
+                // Deferred: the long call has "returned"; the road asks now.
+                PostThreadMessageW(GetWindowThreadProcessId(progress.window, nullptr), WM_APP + 77, 0, 0);
+                box = WaitForDialog(text::WindowCaption, 5000, Self, IDYES);
+            }
+            if (!box)
+                return;
+            question = MessageBoxText(box);
+            ownedByWindow = GetWindow(box, GW_OWNER) == progress.window && GetDlgItem(box, IDNO);
+            ClickButton(box, IDNO);
+        });
+        // The window's thread: dispatch for a while, as the program's waits do.
+        const ULONGLONG end = GetTickCount64() + 8000;
+        bool deferredAsked = false;
+        MSG message;
+        while (GetTickCount64() < end && (question.empty() || !deferredAsked)) {
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                if (message.message == WM_APP + 77) {
+                    deferredAsked = true;
+                    EXPECT_FALSE(AskDeferredCancel());
+                    continue;
+                }
+                if (!IsDialogMessageW(progress.window, &message)) {
+                    TranslateMessage(&message);
+                    DispatchMessageW(&message);
+                }
+            }
+            if (mode == CancelMode::Ask)
+                deferredAsked = true;
+            Sleep(10);
+        }
+        person.join();
+        EXPECT_EQ(question, text::CancelQuestion) << static_cast<int>(mode);
+        EXPECT_TRUE(ownedByWindow) << static_cast<int>(mode);
+        EXPECT_EQ(askedDuringTheCall, mode == CancelMode::Ask) << static_cast<int>(mode);
+        EXPECT_FALSE(CancelConfirmed()) << static_cast<int>(mode);
+        EXPECT_TRUE(IsWindowVisible(progress.window));
+    }
+    SetCancelMode(CancelMode::Ignored);
 }
 
 TEST(ErrorBox, HasOneFormWithOrWithoutOwner)
