@@ -4,6 +4,7 @@
 
 #include "base/files.h"
 #include "base/run_log.h"
+#include "package/fingerprint.h"
 #include "ui/progress_window.h"
 #include "ui/responsive_wait.h"
 
@@ -123,6 +124,41 @@ FetchResult FetchInBackground(const std::string& url, const std::wstring& target
         result = FetchResult::Cancelled;
     }
     return result;
+}
+
+namespace {
+
+// Owned like FetchJob: a hash left running after a cancel keeps it.
+struct HashJob {
+    std::wstring path;
+    std::string value;
+};
+
+DWORD WINAPI RunHashJob(void* parameter)
+{
+    HashJob& job = *static_cast<HashJob*>(parameter);
+    job.value = ComputeCheckValue(job.path);
+    return 0;
+}
+
+}  // namespace
+
+bool ComputeCheckValueInBackground(const std::wstring& packagePath, std::string& checkValue)
+{
+    HashJob* job = new HashJob{packagePath, std::string()};
+    const HANDLE worker = CreateThread(nullptr, 0, RunHashJob, job, 0, nullptr);
+    if (!worker) {
+        RunHashJob(job);
+    } else {
+        // Reading the package is bounded by its size; this wait ends with it or with Cancel.
+        const WaitEnd end = WaitDispatching(worker, INFINITE);
+        CloseHandle(worker);
+        if (end == WaitEnd::Cancelled)
+            return false;  // the job stays with its worker, which the process's end stops
+    }
+    checkValue = job->value;
+    delete job;
+    return !CancelConfirmed();
 }
 
 UnzipToolFetch FetchUnzipTool(const std::string& toolUrl, const std::wstring& toolPath)

@@ -1,4 +1,4 @@
-// A fetch that runs on a worker thread while the window's thread keeps dispatching messages, so
+// Work that runs on a worker thread (a fetch, a fingerprint) while the window's thread keeps dispatching messages, so
 // the progress window stays alive through slow or stalled servers and Cancel can abort it.
 #pragma once
 
@@ -9,6 +9,10 @@
 // Shows the searching text, fetches (see FetchUrl) and logs the request. Cancelled when the user
 // confirmed Cancel meanwhile: the transfer is abandoned and nothing of it is left on disk.
 FetchResult FetchInBackground(const std::string& url, const std::wstring& target, FetchedBody& body);
+
+// The check value of the cached package (see ComputeCheckValue), hashed on a worker thread: a
+// package of a gigabyte takes seconds. False when the user cancelled meanwhile.
+bool ComputeCheckValueInBackground(const std::wstring& packagePath, std::string& checkValue);
 
 enum class UnzipToolFetch { NotFetched, NotSaved, Saved, Cancelled };
 

@@ -151,14 +151,16 @@ int RunFirstInstallRoad(const RoadContext& context)
 int RunUpdateRoad(const RoadContext& context)
 {
     const InstallPaths& paths = context.paths;
-    const std::string checkValue = ComputeCheckValue(paths.package);
+    SetCancelMode(CancelMode::Ask);
+    std::string checkValue;
+    if (!ComputeCheckValueInBackground(paths.package, checkValue))
+        return Cancelled();
     const std::string queryUrl = context.queryBase + checkValue;
     LogEvent(L"update, check value " + Widen(checkValue));
     WriteTraceFile(Widen(checkValue), paths.trace);
 
     // The query goes out twice and only the second reply counts; the server may rely on it. The
     // first body is read to its end and dropped.
-    SetCancelMode(CancelMode::Ask);
     FetchedBody body;
     switch (FetchInBackground(queryUrl, std::wstring(), body)) {
     case FetchResult::Cancelled:

@@ -112,6 +112,22 @@ TEST_F(HttpsEndToEnd, AGoodCertificateCarriesTheQueryAndTheTool)
     EXPECT_EQ(Started(out, L"unzip").size(), 1u);
 }
 
+TEST_F(HttpsEndToEnd, ARedirectFromHttpsToPlainHttpIsRefused)
+{
+    const TlsFront front("tls_localhost", ServerHost());
+    Scenario s = OverHttps();
+    Reply redirect{302, ""};
+    redirect.extraHeaders = "Location: http://" + ServerHost() + "/vazid/unzip.exe\r\n";
+    s.query = {redirect};
+    const Outcome out = Run(s);
+    EXPECT_EQ(out.messages, Messages{FirstFetchFailed});
+    EXPECT_EQ(out.exitCode, 1u);
+    EXPECT_FALSE(PathExists(Package()));
+    EXPECT_FALSE(PathExists(Package() + L".part"));
+    // Wine's WinINet follows the redirect (the plain request reaches the server); the program
+    // refuses what came back. Windows refuses before asking.
+}
+
 TEST_F(HttpsEndToEnd, CertificateProblemsAreFailedDownloadsWithNothingSaved)
 {
     const struct {

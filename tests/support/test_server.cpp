@@ -79,6 +79,7 @@ const char* Reason(int status)
 {
     switch (status) {
     case 200: return "OK";
+    case 302: return "Found";
     case 404: return "Not Found";
     case 500: return "Internal Server Error";
     default: return "Status";
@@ -216,7 +217,7 @@ void TestServer::Answer(SOCKET client)
     case Reply::Length::None:
         break;
     }
-    headers += "\r\n";
+    headers += reply.extraHeaders + "\r\n";
     bool ok = true;
     if (reply.stallBeforeHeadersMs)
         ok = ClientStillThere(client, reply.stallBeforeHeadersMs, stop_);

@@ -23,6 +23,7 @@ struct Reply {
     bool reset = false;         // end the connection with a reset instead of a clean close
     DWORD pauseMidBodyMs = 0;   // pause after half of the body (ends early if the client leaves)
     DWORD stallBeforeHeadersMs = 0;  // accept, then send nothing for this long
+    std::string extraHeaders{};  // more header lines, each ending in \r\n (a Location, say)
     size_t pieces = 0;          // send the body in this many pieces...
     DWORD pieceDelayMs = 0;     // ...with this pause before each (a slow server)
 };
