@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "base/files.h"
+#include "base/run_log.h"
 #include "net/protocol.h"
 #include "net/wininet_api.h"
 
@@ -282,6 +283,7 @@ FetchResult Transfer(const WinInetApi& api, const std::string& url, const std::w
         sink.Discard();
         return FetchResult::NotSaved;
     }
+    body.size = report.received;
     return FetchResult::Complete;
 }
 
@@ -334,9 +336,12 @@ ULONGLONG MillisecondsSinceProgress(const FetchControl& control)
 
 bool KeepFetchedBody(const FetchedBody& body, const std::wstring& target)
 {
-    if (body.inTemporary)
-        return ReplaceWithTemporary(TemporaryPathFor(target), target);
-    return SaveBuffer(body.small, target);
+    const bool kept = body.inTemporary ? ReplaceWithTemporary(TemporaryPathFor(target), target)
+                                       : SaveBuffer(body.small, target);
+    const DWORD error = GetLastError();
+    LogEvent(L"save " + target + L" (" + DecimalText(body.size) + L" bytes): " +
+             (kept ? std::wstring(L"done") : L"failed, error " + ErrorText(error)));
+    return kept;
 }
 
 void DropFetchedBody(const FetchedBody& body, const std::wstring& target)

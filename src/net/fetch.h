@@ -23,6 +23,7 @@ enum class FetchResult {
 struct FetchedBody {
     ByteBuffer small;
     bool inTemporary = false;
+    uint64_t size = 0;
 };
 
 // What happened, for the log.

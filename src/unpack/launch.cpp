@@ -59,7 +59,11 @@ LaunchResult StartUnzipTool(const std::wstring& toolPath, const std::wstring& co
         return LaunchResult::Refused;
     }
     const bool started = RunUnzipTool(toolPath, commandLine, workingDir, process);
-    LogEvent(started ? L"unzip tool started" : L"unzip tool not started: " + ErrorText(GetLastError()));
+    if (started)
+        LogEvent(L"unzip tool started: " + commandLine + L", process " + DecimalText(process.dwProcessId) +
+                 L", in " + workingDir);
+    else
+        LogEvent(L"unzip tool not started: " + commandLine + L", error " + ErrorText(GetLastError()));
     return started ? LaunchResult::Started : LaunchResult::Failed;
 }
 
@@ -81,6 +85,7 @@ LaunchResult LaunchSetup(const std::wstring& installerPath, const TrustPolicy& p
     info.lpFile = installerPath.c_str();
     info.nShow = SW_SHOW;
     const bool opened = ShellExecuteExW(&info) != 0;
-    LogEvent(opened ? L"installer opened" : L"installer not opened: " + ErrorText(GetLastError()));
+    LogEvent(opened ? L"installer opened: " + installerPath
+                    : L"installer not opened: " + installerPath + L", error " + ErrorText(GetLastError()));
     return opened ? LaunchResult::Started : LaunchResult::Failed;
 }
