@@ -6,6 +6,7 @@
 #include <objbase.h>
 
 #include "app/background_fetch.h"
+#include "app/build_values.h"
 #include "base/run_log.h"
 #include "net/protocol.h"
 #include "package/fingerprint.h"

@@ -8,6 +8,7 @@
 #include "base/files.h"
 #include "base/program.h"
 #include "base/run_log.h"
+#include "app/build_values.h"
 #include "app/install_roads.h"
 #include "app/names.h"
 #include "net/protocol.h"
@@ -48,8 +49,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     OpenRunLog(ProgramDir);
     LogRunHeader(L"" DOWNLOAD_VERSION_TEXT, Widen(ServerBase()));
 
-    context.queryBase = BuildQueryBase();
-    context.unzipToolUrl = BuildUnzipToolUrl();
+    context.queryBase = BuildQueryBase(ServerBase(), ProductCode);
+    context.unzipToolUrl = BuildUnzipToolUrl(ServerBase());
     ShowProgressWindow();
 
     const int exitCode = FileExists(context.paths.package) ? RunUpdateRoad(context)

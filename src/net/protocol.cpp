@@ -3,8 +3,6 @@
 
 #include <cstring>
 
-#include "base/program.h"
-
 namespace {
 
 bool BodyEquals(const ByteBuffer& body, const char (&reply)[33])
@@ -19,19 +17,9 @@ std::string BuildQueryBase(const std::string& serverBase, const std::string& pro
     return serverBase + "/vazid.php?proid=" + productCode + "&check=";
 }
 
-std::string BuildQueryBase()
-{
-    return BuildQueryBase(ServerBase(), ProductCode);
-}
-
 std::string BuildUnzipToolUrl(const std::string& serverBase)
 {
     return serverBase + "/vazid/unzip.exe";
-}
-
-std::string BuildUnzipToolUrl()
-{
-    return BuildUnzipToolUrl(ServerBase());
 }
 
 ReplyClass ClassifyReply(const ByteBuffer& body)

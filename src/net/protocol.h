@@ -11,17 +11,11 @@ inline constexpr char NotFoundReply[] = "000000000000000000000000000000FF";
 
 enum class ReplyClass { NotFound, UpToDate, Package };
 
-// The server base fixed at build time (http:// or https://, host, optional port, no path, no
-// trailing slash). Defined per executable in app/build_values.cpp.
-std::string ServerBase();
-
 // <base>/vazid.php?proid=<code>&check=   (the caller appends the check value)
 std::string BuildQueryBase(const std::string& serverBase, const std::string& productCode);
-std::string BuildQueryBase();  // from ServerBase() and ProductCode
 
 // <base>/vazid/unzip.exe
 std::string BuildUnzipToolUrl(const std::string& serverBase);
-std::string BuildUnzipToolUrl();
 
 // Exactly one of the two status texts, byte for byte; every other body is a package.
 ReplyClass ClassifyReply(const ByteBuffer& body);

@@ -15,9 +15,6 @@ struct TrustPolicy {
 // The build-time form "hex;hex;..." as lower-case hashes (blanks and empty entries dropped).
 std::vector<std::string> ParseHashList(const std::string& text);
 
-// The values fixed into this executable at build time.
-TrustPolicy BuiltInTrust();
-
 enum class TrustVerdict {
     NotChecked,     // nothing configured for this file: it runs as it always has
     TrustedSigner,  // intact signature whose signing key is in the list
