@@ -156,13 +156,6 @@ BOOL CALLBACK CollectDialog(HWND window, LPARAM param)
     return TRUE;
 }
 
-std::vector<HWND> OwnDialogs()
-{
-    std::vector<HWND> found;
-    EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&found));
-    return found;
-}
-
 bool Contains(const std::vector<HWND>& windows, HWND window)
 {
     return std::find(windows.begin(), windows.end(), window) != windows.end();
@@ -175,6 +168,25 @@ bool HasVisibleButton(HWND dialog, int id)
 }
 
 }  // namespace
+
+std::vector<HWND> OwnDialogs()
+{
+    std::vector<HWND> found;
+    EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+void CloseAsPersonWould(HWND dialog)
+{
+    if (GetDlgItem(dialog, 0xFFFF)) {  // a message box: the answer that leaves it unchanged
+        const int answer = HasVisibleButton(dialog, IDCANCEL) ? IDCANCEL
+                           : HasVisibleButton(dialog, IDNO)   ? IDNO
+                                                              : IDOK;
+        ClickButton(dialog, answer);
+    } else {
+        PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+    }
+}
 
 ModalWatchdog::ModalWatchdog(DWORD deadlineMs)
     : before_(OwnDialogs()), deadline_(armed_ + std::chrono::milliseconds(deadlineMs)),
@@ -236,14 +248,7 @@ void ModalWatchdog::CloseNewDialogs()
             report_ += "\"" + Narrow(WindowText(window)) + "\" closed after " +
                        std::to_string(after.count()) + " ms";
         }
-        if (GetDlgItem(window, 0xFFFF)) {  // a message box: the answer that leaves it
-            const int answer = HasVisibleButton(window, IDCANCEL) ? IDCANCEL
-                               : HasVisibleButton(window, IDNO)   ? IDNO
-                                                                  : IDOK;
-            ClickButton(window, answer);
-        } else {
-            PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
-        }
+        CloseAsPersonWould(window);
     }
 }
 

@@ -38,10 +38,15 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
 HWND FindDialog(const wchar_t* caption, DWORD processId = 0, int requiredChild = 0);
 HWND WaitForDialog(const wchar_t* caption, DWORD timeoutMs, DWORD processId = 0, int requiredChild = 0);
 
+// This process's top-level dialog windows (#32770: dialogs and message boxes), open or hidden.
+std::vector<HWND> OwnDialogs();
+// Posts what a person would do to leave a window: a box's Cancel, No or OK button, another
+// dialog's close button.
+void CloseAsPersonWould(HWND dialog);
+
 // Closes the dialogs and message boxes this process opens while it is armed, once its deadline
 // passes, so that a modal call whose driver missed its window returns instead of blocking the
-// suite. Windows open before it was armed are left alone. Each is closed the way a person
-// leaves it: a box by its Cancel, No or OK button, any other dialog by its close button.
+// suite. Windows open before it was armed are left alone.
 class ModalWatchdog {
 public:
     explicit ModalWatchdog(DWORD deadlineMs);
