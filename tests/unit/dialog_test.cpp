@@ -44,9 +44,7 @@ public:
         hands_.join();
         const std::string closed = watchdog_.Disarm();
         if (!closed.empty())
-            ADD_FAILURE() << "a window was left open after the person was done, and the watchdog "
-                             "closed it: "
-                          << closed;
+            ADD_FAILURE() << "the person missed a window, which the watchdog closed: " << closed;
     }
 
 private:
