@@ -1,6 +1,7 @@
 // Shared helpers for files and for driving windows.
 #include "support/win_helpers.h"
 
+#include <algorithm>
 #include <cstdio>
 
 ScratchDir::ScratchDir(const std::wstring& name)
@@ -140,6 +141,115 @@ HWND WaitForDialog(const wchar_t* caption, DWORD timeoutMs, DWORD processId, int
     HWND found = nullptr;
     WaitUntil([&] { return (found = FindDialog(caption, processId, requiredChild)) != nullptr; }, timeoutMs);
     return found;
+}
+
+namespace {
+
+BOOL CALLBACK CollectDialog(HWND window, LPARAM param)
+{
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t className[32];
+    GetClassNameW(window, className, 32);
+    if (owner == GetCurrentProcessId() && std::wstring(className) == L"#32770")
+        reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
+    return TRUE;
+}
+
+bool Contains(const std::vector<HWND>& windows, HWND window)
+{
+    return std::find(windows.begin(), windows.end(), window) != windows.end();
+}
+
+bool HasVisibleButton(HWND dialog, int id)
+{
+    const HWND button = GetDlgItem(dialog, id);
+    return button && IsWindowVisible(button);
+}
+
+}  // namespace
+
+std::vector<HWND> OwnDialogs()
+{
+    std::vector<HWND> found;
+    EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+void CloseAsPersonWould(HWND dialog)
+{
+    if (GetDlgItem(dialog, 0xFFFF)) {  // a message box: the answer that leaves it unchanged
+        const int answer = HasVisibleButton(dialog, IDCANCEL) ? IDCANCEL
+                           : HasVisibleButton(dialog, IDNO)   ? IDNO
+                                                              : IDOK;
+        ClickButton(dialog, answer);
+    } else {
+        PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+    }
+}
+
+ModalWatchdog::ModalWatchdog(DWORD deadlineMs)
+    : before_(OwnDialogs()), deadline_(armed_ + std::chrono::milliseconds(deadlineMs)),
+      thread_([this] { Watch(); })
+{
+}
+
+ModalWatchdog::~ModalWatchdog()
+{
+    Disarm();
+}
+
+void ModalWatchdog::FireWithin(DWORD ms)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    deadline_ = std::min(deadline_, Clock::now() + std::chrono::milliseconds(ms));
+    wake_.notify_all();
+}
+
+std::string ModalWatchdog::Disarm()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        disarmed_ = true;
+        wake_.notify_all();
+    }
+    if (thread_.joinable())
+        thread_.join();
+    return report_;
+}
+
+void ModalWatchdog::Watch()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!disarmed_) {
+        if (Clock::now() < deadline_) {
+            wake_.wait_until(lock, deadline_);
+            continue;
+        }
+        // Past the deadline: keep closing until disarmed, since closing one window (an error
+        // box over a dialog) can uncover or open another.
+        lock.unlock();
+        CloseNewDialogs();
+        lock.lock();
+        wake_.wait_for(lock, std::chrono::milliseconds(200), [this] { return disarmed_; });
+    }
+}
+
+void ModalWatchdog::CloseNewDialogs()
+{
+    for (const HWND window : OwnDialogs()) {
+        if (Contains(before_, window) || !IsWindowVisible(window))
+            continue;
+        if (!Contains(closed_, window)) {
+            closed_.push_back(window);
+            const auto after = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - armed_);
+            if (!report_.empty())
+                report_ += "; ";
+            report_ += "\"" + Narrow(WindowText(window)) + "\" closed after " +
+                       std::to_string(after.count()) + " ms";
+        }
+        CloseAsPersonWould(window);
+    }
 }
 
 std::wstring WindowText(HWND window)

@@ -4,8 +4,12 @@
 
 #include <windows.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 // A fresh empty folder under the temp directory, removed with its content when destroyed.
@@ -33,6 +37,43 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
 // Top-level dialog windows (#32770) with this caption, optionally only of one process.
 HWND FindDialog(const wchar_t* caption, DWORD processId = 0, int requiredChild = 0);
 HWND WaitForDialog(const wchar_t* caption, DWORD timeoutMs, DWORD processId = 0, int requiredChild = 0);
+
+// This process's top-level dialog windows (#32770: dialogs and message boxes), open or hidden.
+std::vector<HWND> OwnDialogs();
+// Posts what a person would do to leave a window: a box's Cancel, No or OK button, another
+// dialog's close button.
+void CloseAsPersonWould(HWND dialog);
+
+// Closes the dialogs and message boxes this process opens while it is armed, once its deadline
+// passes, so that a modal call whose driver missed its window returns instead of blocking the
+// suite. Windows open before it was armed are left alone.
+class ModalWatchdog {
+public:
+    explicit ModalWatchdog(DWORD deadlineMs);
+    ~ModalWatchdog();
+    ModalWatchdog(const ModalWatchdog&) = delete;
+    ModalWatchdog& operator=(const ModalWatchdog&) = delete;
+
+    // Brings the deadline forward to this long from now, e.g. when the driver has done all it will.
+    void FireWithin(DWORD ms);
+    // Stops watching. Returns what it had to close (UTF-8, one entry per window), empty if nothing.
+    std::string Disarm();
+
+private:
+    void Watch();
+    void CloseNewDialogs();
+
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point armed_ = Clock::now();
+    std::vector<HWND> before_;
+    std::vector<HWND> closed_;
+    std::string report_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    Clock::time_point deadline_;
+    bool disarmed_ = false;
+    std::thread thread_;
+};
 
 std::wstring WindowText(HWND window);
 std::wstring MessageBoxText(HWND box);

@@ -1,7 +1,12 @@
 // Test fixture: a person watching this process's screen while the test thread works, who
-// reads and dismisses every error box and notes what else was true while it was open.
+// reads and dismisses every error box and notes what else was true while it was open. Any
+// other window that opens and stays is closed after a while and fails the test, so that a
+// box the test did not expect cannot hold the test thread forever.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <string>
@@ -20,8 +25,11 @@ public:
     void Stop()
     {
         stop_ = true;
-        if (thread_.joinable())
-            thread_.join();
+        if (!thread_.joinable())
+            return;
+        thread_.join();
+        if (!strays_.empty())
+            ADD_FAILURE() << "a window other than an error box stayed open, and was closed: " << strays_;
     }
 
     std::vector<std::wstring> texts;
@@ -30,9 +38,12 @@ public:
 private:
     void Watch()
     {
+        const std::vector<HWND> before = OwnDialogs();
+        std::vector<Stray> seen;
         while (!stop_) {
             const HWND box = FindDialog(text::ErrorCaption, GetCurrentProcessId());
             if (!box) {
+                CloseStrays(before, seen);
                 Sleep(20);
                 continue;
             }
@@ -43,6 +54,36 @@ private:
         }
     }
 
+    struct Stray {
+        HWND window;
+        ULONGLONG firstSeen;
+        bool reported;
+    };
+
+    void CloseStrays(const std::vector<HWND>& before, std::vector<Stray>& seen)
+    {
+        const ULONGLONG now = GetTickCount64();
+        for (const HWND window : OwnDialogs()) {
+            if (!IsWindowVisible(window) || std::find(before.begin(), before.end(), window) != before.end() ||
+                WindowText(window) == text::ErrorCaption)
+                continue;
+            auto stray = std::find_if(seen.begin(), seen.end(), [&](const Stray& s) { return s.window == window; });
+            if (stray == seen.end()) {
+                seen.push_back({window, now, false});
+                continue;
+            }
+            if (now - stray->firstSeen < StrayGraceMs)
+                continue;
+            if (!stray->reported) {
+                strays_ += (strays_.empty() ? "\"" : "; \"") + Narrow(WindowText(window)) + "\"";
+                stray->reported = true;
+            }
+            CloseAsPersonWould(window);
+        }
+    }
+
+    static constexpr ULONGLONG StrayGraceMs = 5000;
+    std::string strays_;
     std::function<long()> note_;
     std::atomic<bool> stop_{false};
     std::thread thread_;

@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <functional>
+#include <string>
 #include <thread>
 
 #include "app/names.h"
@@ -20,6 +22,37 @@
 namespace {
 
 const DWORD Self = GetCurrentProcessId();
+
+// A person's hands on a thread of their own while the test's thread runs a modal window. Should
+// they miss a window, a watchdog closes it soon after they are done (or at the latest after
+// the deadline), and the test fails instead of blocking until CTest's timeout.
+class Person {
+public:
+    explicit Person(std::function<void()> act)
+        : hands_([this, act = std::move(act)] {
+              act();
+              watchdog_.FireWithin(GraceMs);
+          })
+    {
+    }
+    ~Person() { Join(); }
+
+    void Join()
+    {
+        if (!hands_.joinable())
+            return;
+        hands_.join();
+        const std::string closed = watchdog_.Disarm();
+        if (!closed.empty())
+            ADD_FAILURE() << "the person missed a window, which the watchdog closed: " << closed;
+    }
+
+private:
+    static constexpr DWORD GraceMs = 2000;      // for the last press to close the window
+    static constexpr DWORD DeadlineMs = 30000;  // should the hands themselves never finish
+    ModalWatchdog watchdog_{DeadlineMs};
+    std::thread hands_;
+};
 
 struct BoxSeen {
     std::wstring text;
@@ -78,7 +111,7 @@ TEST(CodeDialog, EntryTestAnswersEachPressWithAtMostOneMessage)
         bool boxShown = false, secondBox = false, stillOpen = false;
         HWND dialog = nullptr;
         POINT centred = {}, actual = {};
-        std::thread person([&] {
+        Person person([&] {
             dialog = WaitForDialog(L"Setup", 5000, Self, IDC_CODE_EDIT);
             if (!dialog)
                 return;
@@ -102,7 +135,7 @@ TEST(CodeDialog, EntryTestAnswersEachPressWithAtMostOneMessage)
             }
         });
         const INT_PTR result = AskProductCode();
-        person.join();
+        person.Join();
         const std::string label = Narrow(c.typed);
         ASSERT_TRUE(dialog) << label;
         EXPECT_EQ(actual.x, centred.x) << label;
@@ -129,7 +162,7 @@ TEST(CodeDialog, EscLeavesItOpenAndTheCloseButtonReturnsTwo)
 {
     ProductCode.clear();
     bool openAfterEsc = false, boxAfterEsc = true;
-    std::thread person([&] {
+    Person person([&] {
         const HWND dialog = WaitForDialog(L"Setup", 5000, Self, IDC_CODE_EDIT);
         if (!dialog)
             return;
@@ -142,7 +175,7 @@ TEST(CodeDialog, EscLeavesItOpenAndTheCloseButtonReturnsTwo)
         PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);  // the caption's close button
     });
     const INT_PTR result = AskProductCode();
-    person.join();
+    person.Join();
     EXPECT_TRUE(openAfterEsc);
     EXPECT_FALSE(boxAfterEsc);
     EXPECT_EQ(result, 2);
@@ -228,7 +261,7 @@ TEST(ProgressWindow, CancelDoesNothingWhileAnErrorBoxIsOpen)
     SetCancelMode(CancelMode::Ignored);  // what the roads set before their last box
     BoxSeen box;
     bool asked = false, hidden = false;
-    std::thread person([&] {
+    Person person([&] {
         const HWND open = WaitForDialog(text::ErrorCaption, 5000, Self);
         ClickButton(progress.window, IDCANCEL);
         PostMessageW(progress.window, WM_SYSCOMMAND, SC_CLOSE, 0);
@@ -238,7 +271,7 @@ TEST(ProgressWindow, CancelDoesNothingWhileAnErrorBoxIsOpen)
             DismissErrorBox(box);
     });
     ShowError(nullptr, text::UpdateCheckFailed);
-    person.join();
+    person.Join();
     EXPECT_FALSE(asked);
     EXPECT_FALSE(hidden);
     EXPECT_FALSE(CancelConfirmed());
@@ -253,7 +286,7 @@ TEST(ProgressWindow, CancelAsksAtOnceOrWhenALongCallReturnsAndNoChangesNothing)
         SetCancelMode(mode);
         std::wstring question;
         bool ownedByWindow = false, askedDuringTheCall = false;
-        std::thread person([&] {
+        Person person([&] {
             ClickButton(progress.window, IDCANCEL);
             HWND box = WaitForDialog(text::WindowCaption, 1500, Self, IDYES);
             askedDuringTheCall = box != nullptr;
@@ -288,7 +321,7 @@ TEST(ProgressWindow, CancelAsksAtOnceOrWhenALongCallReturnsAndNoChangesNothing)
                 deferredAsked = true;
             Sleep(10);
         }
-        person.join();
+        person.Join();
         EXPECT_EQ(question, text::CancelQuestion) << static_cast<int>(mode);
         EXPECT_TRUE(ownedByWindow) << static_cast<int>(mode);
         EXPECT_EQ(askedDuringTheCall, mode == CancelMode::Ask) << static_cast<int>(mode);
@@ -304,9 +337,9 @@ TEST(ErrorBox, HasOneFormWithOrWithoutOwner)
                                        100, 100, nullptr, nullptr, nullptr, nullptr);
     for (const HWND expectedOwner : {owner, HWND(nullptr)}) {
         BoxSeen box;
-        std::thread person([&] { DismissErrorBox(box); });
+        Person person([&] { DismissErrorBox(box); });
         ShowError(expectedOwner, text::PackageNotSaved);
-        person.join();
+        person.Join();
         EXPECT_EQ(box.text, text::PackageNotSaved);
         EXPECT_EQ(box.owner, expectedOwner);
         EXPECT_EQ(box.buttons, 1);
@@ -321,9 +354,9 @@ TEST(ErrorBox, ReportErrorUninitialisesComOnce)
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     const int before = ComDepth();
     BoxSeen box;
-    std::thread person([&] { DismissErrorBox(box); });
+    Person person([&] { DismissErrorBox(box); });
     ReportError(text::ToolNotSaved);
-    person.join();
+    person.Join();
     EXPECT_EQ(box.text, text::ToolNotSaved);
     EXPECT_EQ(box.owner, nullptr);
     EXPECT_EQ(ComDepth(), before - 1);
