@@ -12,7 +12,10 @@ namespace {
 // Closes the held file once the program it guarded has been started (or refused).
 class HeldFile {
 public:
-    explicit HeldFile(const std::wstring& path) : handle_(HoldFileForRun(path)) {}
+    explicit HeldFile(const std::wstring& path)
+        : handle_(HoldFileForRun(path)), error_(handle_ == INVALID_HANDLE_VALUE ? GetLastError() : 0)
+    {
+    }
     ~HeldFile()
     {
         if (handle_ != INVALID_HANDLE_VALUE)
@@ -21,9 +24,11 @@ public:
     HeldFile(const HeldFile&) = delete;
     HeldFile& operator=(const HeldFile&) = delete;
     HANDLE Handle() const { return handle_; }
+    DWORD Error() const { return error_; }  // why it could not be held
 
 private:
     HANDLE handle_;
+    DWORD error_;
 };
 
 }  // namespace
@@ -71,8 +76,10 @@ LaunchResult LaunchSetup(const std::wstring& installerPath, const TrustPolicy& p
 {
     const HeldFile installer(installerPath);
     const TrustVerdict verdict = CheckInstallerTrust(installer.Handle(), installerPath, policy);
-    if (verdict == TrustVerdict::Unreadable)
-        return LaunchResult::Failed;  // missing, or held open for writing by someone else
+    if (verdict == TrustVerdict::Unreadable) {  // missing, or held open for writing by someone else
+        LogEvent(L"installer not opened: " + ErrorText(installer.Error()));
+        return LaunchResult::Failed;
+    }
     if (!RunAllowed(verdict)) {
         LogEvent(L"installer refused");
         return LaunchResult::Refused;

@@ -171,3 +171,101 @@ TEST_F(RunLog, ALogPastOneMebibyteIsRotated)
     EXPECT_EQ(log.front().text.rfind(L"start Download ", 0), 0u);
     EXPECT_EQ(log.back().text, L"exit 1");
 }
+
+TEST_F(RunLog, EachFailureIsLoggedWithItsCause)
+{
+    const std::string package = PackageWithSetup();
+    const std::wstring size = std::to_wstring(package.size());
+    Reply cutShort{200, package};
+    cutShort.length = Reply::Length::Longer;
+    cutShort.extraAnnounced = 5000;
+    Reply slow{200, package};  // slow enough to click Cancel during it
+    slow.pieces = 20;
+    slow.pieceDelayMs = 200;
+    const auto firstInstall = [](const Reply& reply) {
+        Scenario s;
+        s.query = {reply};
+        return s;
+    };
+    const auto upToDateWithoutInstaller = [](const wchar_t* exe) {
+        Scenario s;
+        s.cachedPackage = "not even a zip";
+        s.query = {Reply{200, Zeros}};
+        s.exe = exe;
+        return s;
+    };
+    const std::wstring fetched = L"GET {first} -> ";
+    const std::wstring intoPart = L", {ms}, into {dir}\\brellocantix_hwn.zip.part; failed: ";
+
+    const struct {
+        const char* name;
+        Scenario s;
+        std::wstring cause;  // the one line that names it
+        Messages messages;
+        DWORD exitCode;
+    } cases[] = {
+        {"server down", [] {
+             Scenario s;
+             s.serverUp = false;
+             return s;
+         }(), fetched + L"failed; HTTP 0, announced none, received 0" + intoPart + L"InternetOpenUrlA, error 12029{why}",
+         {FirstFetchFailed}, 1},
+        {"HTTP 500", firstInstall(Reply{500, "<html>server error</html>"}),
+         fetched + L"failed; HTTP 500, announced 25, received 25" + intoPart + L"HTTP status", {FirstFetchFailed}, 1},
+        {"body cut short", firstInstall(cutShort),
+         fetched + L"failed; HTTP 200, announced " + std::to_wstring(package.size() + 5000) + L", received " + size +
+             intoPart + L"body shorter than announced",
+         {FirstFetchFailed}, 1},
+        {"package not written", [&] {
+             Scenario s;
+             s.query = {Reply{200, package}};
+             s.packageTempIsFolder = true;
+             return s;
+         }(), fetched + L"not saved; HTTP 200, announced " + size + L", received {n}" + intoPart + L"CreateFileW, error 5{why}",
+         {PackageNotSaved}, 1},
+        {"tool is no program", [&] {
+             Scenario s;
+             s.query = {Reply{200, package}};
+             s.shell = L"fail:copy";
+             s.tool = {Reply{200, "this is not a program"}};
+             return s;
+         }(), L"unzip tool not started: 193{why}", {CopyFailed, ToolNotStarted}, 1},
+        {"no installer to open", upToDateWithoutInstaller(L"Download.exe"), L"installer not opened: 3{why}",
+         {L"Không mở được Setup.exe."}, 1},
+        {"no installer to check", upToDateWithoutInstaller(L"Download_signed.exe"), L"installer not opened: 3{why}",
+         {L"Không mở được Setup.exe."}, 1},
+        {"Cancel", [&] {
+             Scenario s = firstInstall(slow);
+             s.cancelAt = Scenario::CancelAt::Download;
+             return s;
+         }(), L"cancelled by the user", {}, 1602},
+    };
+    for (const auto& c : cases) {
+        const Outcome out = Run(c.s);
+        ASSERT_FALSE(HasFatalFailure()) << c.name;
+        EXPECT_EQ(out.messages, c.messages) << c.name;
+        EXPECT_EQ(out.exitCode, c.exitCode) << c.name;
+        const std::vector<RunLogLine> log = ReadRunLog(LogPath());
+        ASSERT_GE(log.size(), 2u) << c.name;
+        EXPECT_EQ(log.back().text, L"exit " + std::to_wstring(c.exitCode)) << c.name;
+
+        const std::wregex cause = RunLogPattern(
+            c.cause, {{L"first", WideUtf8(TEST_SERVER_BASE + Query(Zeros))}, {L"dir", dir->Path()}});
+        std::vector<size_t> found;
+        size_t lastMessage = 0;
+        for (size_t i = 0; i < log.size(); ++i) {
+            if (std::regex_match(log[i].text, cause))
+                found.push_back(i);
+            if (log[i].text.rfind(L"message \"", 0) == 0)
+                lastMessage = i;
+        }
+        std::string lines;
+        for (const RunLogLine& line : log)
+            lines += "\n  " + Narrow(line.text);
+        EXPECT_EQ(found.size(), 1u) << c.name << ", expected " << Narrow(c.cause) << " in" << lines;
+        if (found.size() != 1)
+            continue;
+        // Told as it happened: before the message it led to, or the run's end.
+        EXPECT_LT(found[0], c.messages.empty() ? log.size() - 1 : lastMessage) << c.name << lines;
+    }
+}
