@@ -307,8 +307,11 @@ FetchResult FetchUrl(const std::string& url, const std::wstring& target, FetchCo
         report.failedStep = L"LoadLibraryExW(wininet.dll)";
         report.error = GetLastError();
     }
-    if (result == FetchResult::Cancelled && !report.failedStep)
+    if (result == FetchResult::Cancelled) {
+        // Whatever the closed handles made the blocked call say, it was the user's doing.
         report.failedStep = L"cancelled";
+        report.error = 0;
+    }
     report.milliseconds = static_cast<DWORD>(GetTickCount64() - start);
     return result;
 }

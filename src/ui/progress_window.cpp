@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include "base/dll_safety.h"
+#include "base/run_log.h"
 #include "base/program.h"
 #include "res/resource_ids.h"
 #include "ui/texts.h"
@@ -26,6 +27,7 @@ void AskToCancel()
     const int answer = MessageBoxW(ProgressWnd, text::CancelQuestion, text::WindowCaption,
                                    MB_YESNO | MB_ICONQUESTION);
     questionOpen = false;
+    LogEvent(answer == IDYES ? L"cancel asked: yes" : L"cancel asked: no, the run goes on");
     if (answer == IDYES)
         cancelConfirmed = true;
 }

@@ -57,8 +57,10 @@ LaunchResult StartUnzipTool(const std::wstring& toolPath, const std::wstring& co
 {
     const HeldFile tool(toolPath);
     const TrustVerdict verdict = CheckToolTrust(tool.Handle(), toolPath, policy);
-    if (verdict == TrustVerdict::Unreadable)
+    if (verdict == TrustVerdict::Unreadable) {
+        LogEvent(L"unzip tool not started: " + commandLine + L", error " + ErrorText(tool.Error()));
         return LaunchResult::Failed;
+    }
     if (!RunAllowed(verdict)) {
         LogEvent(L"unzip tool refused");
         return LaunchResult::Refused;
@@ -77,7 +79,7 @@ LaunchResult LaunchSetup(const std::wstring& installerPath, const TrustPolicy& p
     const HeldFile installer(installerPath);
     const TrustVerdict verdict = CheckInstallerTrust(installer.Handle(), installerPath, policy);
     if (verdict == TrustVerdict::Unreadable) {  // missing, or held open for writing by someone else
-        LogEvent(L"installer not opened: " + ErrorText(installer.Error()));
+        LogEvent(L"installer not opened: " + installerPath + L", error " + ErrorText(installer.Error()));
         return LaunchResult::Failed;
     }
     if (!RunAllowed(verdict)) {

@@ -229,10 +229,10 @@ TEST_F(RunLog, EachFailureIsLoggedWithItsCause)
              s.shell = L"fail:copy";
              s.tool = {Reply{200, "this is not a program"}};
              return s;
-         }(), L"unzip tool not started: 193{why}", {CopyFailed, ToolNotStarted}, 1},
-        {"no installer to open", upToDateWithoutInstaller(L"Download.exe"), L"installer not opened: 3{why}",
+         }(), L"unzip tool not started: {cmd}, error 193{why}", {CopyFailed, ToolNotStarted}, 1},
+        {"no installer to open", upToDateWithoutInstaller(L"Download.exe"), L"installer not opened: {setup}, error 3{why}",
          {L"Không mở được Setup.exe."}, 1},
-        {"no installer to check", upToDateWithoutInstaller(L"Download_signed.exe"), L"installer not opened: 3{why}",
+        {"no installer to check", upToDateWithoutInstaller(L"Download_signed.exe"), L"installer not opened: {setup}, error 3{why}",
          {L"Không mở được Setup.exe."}, 1},
         {"Cancel", [&] {
              Scenario s = firstInstall(slow);
@@ -250,7 +250,9 @@ TEST_F(RunLog, EachFailureIsLoggedWithItsCause)
         EXPECT_EQ(log.back().text, L"exit " + std::to_wstring(c.exitCode)) << c.name;
 
         const std::wregex cause = RunLogPattern(
-            c.cause, {{L"first", WideUtf8(TEST_SERVER_BASE + Query(Zeros))}, {L"dir", dir->Path()}});
+            c.cause, {{L"first", WideUtf8(TEST_SERVER_BASE + Query(Zeros))}, {L"dir", dir->Path()},
+                      {L"cmd", L"\"" + Tool() + L"\" brellocantix_hwn.zip -d \"Setup BRELLOCANTIX\""},
+                      {L"setup", Installer()}});
         std::vector<size_t> found;
         size_t lastMessage = 0;
         for (size_t i = 0; i < log.size(); ++i) {
