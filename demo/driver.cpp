@@ -11,12 +11,9 @@
 
 namespace {
 
-// Saves the screen area of a window as a 24-bit BMP.
-void Screenshot(HWND window, const std::wstring& path)
+// Saves an area of the screen as a 24-bit BMP.
+void Screenshot(const RECT& r, const std::wstring& path)
 {
-    RECT r;
-    if (!IsWindow(window) || !GetWindowRect(window, &r))
-        return;  // gone already
     const int width = r.right - r.left, height = r.bottom - r.top;
     if (width <= 0 || height <= 0)
         return;
@@ -54,6 +51,18 @@ void Screenshot(HWND window, const std::wstring& path)
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
     std::printf("  [screenshot %s]\n", Narrow(path.substr(path.find_last_of(L'\\') + 1)).c_str());
+}
+
+// Saves the screen area of a window, and of a second one behind it when given (a box over its
+// owner), as a 24-bit BMP.
+void Screenshot(HWND window, const std::wstring& path, HWND behind = nullptr)
+{
+    RECT r, under;
+    if (!IsWindow(window) || !GetWindowRect(window, &r))
+        return;  // gone already
+    if (behind && GetWindowRect(behind, &under))
+        UnionRect(&r, &r, &under);
+    Screenshot(r, path);
 }
 
 // The percentage the progress window shows while a download runs, or -1 when it shows none.
@@ -132,7 +141,8 @@ int wmain(int argc, wchar_t** argv)
         if (question) {
             Sleep(300);
             std::printf("Question: %s\n", Narrow(MessageBoxText(question)).c_str());
-            Screenshot(question, shots + L"\\" + prefix + L"-5-question-" + std::to_wstring(++questions) + L".bmp");
+            Screenshot(question, shots + L"\\" + prefix + L"-5-question-" + std::to_wstring(++questions) + L".bmp",
+                       GetWindow(question, GW_OWNER));
             if (automatic) {
                 std::printf(cancel ? "Answered Yes.\n" : "Answered No.\n");
                 ClickButton(question, cancel ? IDYES : IDNO);

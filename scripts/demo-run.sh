@@ -9,6 +9,9 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     "$wine" wineboot -i </dev/null >/dev/null 2>&1
     "$wine" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
 fi
+# Wine draws frames and captions itself, so the screenshots show them without a window manager
+# (under Xvfb there is none).
+"$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f </dev/null >/dev/null 2>&1
 windows() { local p=$1; echo "Z:${p//\//\\}"; }
 driver=build/test/bin/demo_driver.exe
 exe=$(windows "$demo/program/Download.exe")
