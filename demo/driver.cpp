@@ -1,20 +1,19 @@
 // Demo driver: starts Download.exe, takes a screenshot of each window it meets and tells what
-// happened. With --auto it also plays the person: types the code, presses OK on every box.
+// happened. With --auto it also plays the person: types the code, presses OK on every box. With
+// --cancel the person presses Cancel during the download and answers the question with Yes.
 #include <windows.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <string>
 
 #include "support/win_helpers.h"
 
 namespace {
 
-// Saves the screen area of a window as a 24-bit BMP.
-void Screenshot(HWND window, const std::wstring& path)
+// Saves an area of the screen as a 24-bit BMP.
+void Screenshot(const RECT& r, const std::wstring& path)
 {
-    RECT r;
-    if (!IsWindow(window) || !GetWindowRect(window, &r))
-        return;  // gone already
     const int width = r.right - r.left, height = r.bottom - r.top;
     if (width <= 0 || height <= 0)
         return;
@@ -54,16 +53,41 @@ void Screenshot(HWND window, const std::wstring& path)
     std::printf("  [screenshot %s]\n", Narrow(path.substr(path.find_last_of(L'\\') + 1)).c_str());
 }
 
+// Saves the screen area of a window, and of a second one behind it when given (a box over its
+// owner), as a 24-bit BMP.
+void Screenshot(HWND window, const std::wstring& path, HWND behind = nullptr)
+{
+    RECT r, under;
+    if (!IsWindow(window) || !GetWindowRect(window, &r))
+        return;  // gone already
+    if (behind && GetWindowRect(behind, &under))
+        UnionRect(&r, &r, &under);
+    Screenshot(r, path);
+}
+
+// The percentage the progress window shows while a download runs, or -1 when it shows none.
+int DownloadPercent(HWND progress)
+{
+    const std::wstring label = WindowText(GetDlgItem(progress, 1001));
+    if (label.find(L"% tải về") == std::wstring::npos || label.find(L"Vui lòng") != std::wstring::npos)
+        return -1;
+    return static_cast<int>(std::wcstol(label.c_str(), nullptr, 10));
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
     if (argc < 5) {
-        std::printf("usage: driver PROGRAM_EXE CODE SHOTS_DIR PREFIX [--auto]\n");
+        std::printf("usage: driver PROGRAM_EXE CODE SHOTS_DIR PREFIX [--auto] [--cancel]\n");
         return 2;
     }
     const std::wstring exe = argv[1], code = argv[2], shots = argv[3], prefix = argv[4];
-    const bool automatic = argc > 5 && std::wstring(argv[5]) == L"--auto";
+    bool automatic = false, cancel = false;
+    for (int i = 5; i < argc; ++i) {
+        automatic = automatic || std::wstring(argv[i]) == L"--auto";
+        cancel = cancel || std::wstring(argv[i]) == L"--cancel";
+    }
     const std::wstring dir = exe.substr(0, exe.find_last_of(L'\\'));
     std::wstring commandLine = L"\"" + exe + L"\"";
     STARTUPINFOW startup = {};
@@ -91,13 +115,40 @@ int wmain(int argc, wchar_t** argv)
         }
     }
     bool progressShot = false;
-    int boxes = 0;
+    int boxes = 0, questions = 0;
+    const ULONGLONG watchStart = GetTickCount64();
     while (WaitForSingleObject(process.hProcess, 50) == WAIT_TIMEOUT) {
         const HWND progress = FindDialog(L"Setup", pid, 1001);
         if (progress && !progressShot && IsWindowVisible(progress)) {
-            Sleep(700);
-            Screenshot(progress, shots + L"\\" + prefix + L"-3-progress.bmp");
-            progressShot = true;
+            if (!cancel) {
+                Sleep(700);
+                Screenshot(progress, shots + L"\\" + prefix + L"-3-progress.bmp");
+                progressShot = true;
+            } else if (DownloadPercent(progress) >= 15 || GetTickCount64() - watchStart > 20000) {
+                // Far enough into the download that the window shows it, yet well before its end.
+                Screenshot(progress, shots + L"\\" + prefix + L"-3-progress.bmp");
+                progressShot = true;
+                std::printf("The download is running (%d%%).\n", DownloadPercent(progress));
+                if (automatic) {
+                    std::printf("Pressed Cancel on the progress window.\n");
+                    ClickButton(progress, IDCANCEL);
+                } else {
+                    std::printf("Press Cancel on the progress window and answer Yes.\n");
+                }
+            }
+        }
+        const HWND question = FindDialog(L"Setup", pid, IDYES);
+        if (question) {
+            Sleep(300);
+            std::printf("Question: %s\n", Narrow(MessageBoxText(question)).c_str());
+            Screenshot(question, shots + L"\\" + prefix + L"-5-question-" + std::to_wstring(++questions) + L".bmp",
+                       GetWindow(question, GW_OWNER));
+            if (automatic) {
+                std::printf(cancel ? "Answered Yes.\n" : "Answered No.\n");
+                ClickButton(question, cancel ? IDYES : IDNO);
+            }
+            WaitUntil([&] { return !IsWindow(question); }, automatic ? 5000 : INFINITE);
+            continue;
         }
         const HWND box = FindDialog(L"Lỗi", pid);
         if (!box)
@@ -111,7 +162,8 @@ int wmain(int argc, wchar_t** argv)
     }
     DWORD exitCode = 0;
     GetExitCodeProcess(process.hProcess, &exitCode);
-    std::printf("Download.exe ended with exit code %lu.\n", exitCode);
+    std::printf("Download.exe ended with exit code %lu%s.\n", exitCode,
+                exitCode == ERROR_INSTALL_USEREXIT ? " (the user cancelled the setup)" : "");
     Sleep(1000);
     const std::wstring started = dir + L"\\Setup BRELLOCANTIX\\setup-started.txt";
     std::printf(PathExists(started) ? "Setup.exe from the package was opened.\n"

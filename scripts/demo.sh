@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # The main job, for a newcomer: installs what is missing, builds, starts the demo download
-# server on loopback and runs Download.exe against it under Wine, twice: the first install,
-# then a second start that takes the update road. Without a display it runs under Xvfb, types
-# the code itself and saves screenshots of every window it meets in build/demo/shots.
+# server on loopback and runs Download.exe against it under Wine, three times: the first install,
+# a second start that takes the update road, and a third whose slow download is cancelled.
+# Without a display it runs under Xvfb, types the code itself, presses Cancel and answers the
+# question, and saves screenshots of every window it meets in build/demo/shots.
+# The server listens on port 80 of DOWNLOAD_TEST_HOST (127.0.0.2 unless set; the test build
+# is made for the same address).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+export DOWNLOAD_TEST_HOST=${DOWNLOAD_TEST_HOST:-127.0.0.2}
 scripts/install-deps.sh --demo
 scripts/build.sh demo_driver >/dev/null
 demo=$PWD/build/demo
@@ -20,7 +24,16 @@ with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:
     z.write(sys.argv[2], 'Setup.exe')
     z.writestr('readme.txt', 'Demo package for the product code DEMO1.\n')
 PY
-python3 demo/server.py "$demo/packages" build/test/bin/unzip_signed_a.exe 127.0.0.2 80 >"$demo/server.log" 2>&1 &
+# DEMO2: a larger product (4 MiB that do not compress), which the server trickles out at
+# 256 KiB/s so that there is time to cancel its download.
+python3 - "$demo/packages/DEMO2.zip" build/test/bin/setup_signed_a.exe <<'PY'
+import os, sys, zipfile
+with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:
+    z.write(sys.argv[2], 'Setup.exe')
+    z.writestr(zipfile.ZipInfo('data.bin'), os.urandom(4 << 20), zipfile.ZIP_STORED)
+PY
+python3 demo/server.py "$demo/packages" build/test/bin/unzip_signed_a.exe "$DOWNLOAD_TEST_HOST" 80 \
+    --slow DEMO2 >"$demo/server.log" 2>&1 &
 server=$!
 trap 'kill $server 2>/dev/null || true' EXIT
 sleep 1
@@ -32,6 +45,9 @@ fi
 echo
 echo "What the server saw:"
 sed 's/^/  /' "$demo/server.log"
+echo
+echo "The run log the three runs left (build/demo/program/Download.log):"
+sed 's/^/  /' "$demo/program/Download.log"
 for shot in "$demo"/shots/*.bmp; do
     convert "$shot" "${shot%.bmp}.png" && rm "$shot"
 done
