@@ -63,7 +63,7 @@ void LogFetch(const FetchJob& job)
                         L", received " + DecimalText(r.received) + L", " +
                         DecimalText(r.milliseconds) + L" ms";
     if (!job.target.empty())
-        line += L", into " + TemporaryPathFor(job.target);
+        line += L", for " + job.target;  // streamed into its .part file when longer than 32 bytes
     if (r.failedStep) {
         line += L"; failed: ";
         line += r.failedStep;

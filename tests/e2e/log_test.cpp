@@ -195,7 +195,7 @@ TEST_F(RunLog, EachFailureIsLoggedWithItsCause)
         return s;
     };
     const std::wstring fetched = L"GET {first} -> ";
-    const std::wstring intoPart = L", {ms}, into {dir}\\brellocantix_hwn.zip.part; failed: ";
+    const std::wstring intoPart = L", {ms}, for {dir}\\brellocantix_hwn.zip; failed: ";
 
     const struct {
         const char* name;
