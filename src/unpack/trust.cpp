@@ -117,7 +117,7 @@ std::vector<std::string> ParseHashList(const std::string& text)
     std::string current;
     for (size_t i = 0; i <= text.size(); ++i) {
         const char c = i < text.size() ? text[i] : ';';
-        if (c == ';') {
+        if (c == ';' || c == ',') {
             if (!current.empty())
                 hashes.push_back(current);
             current.clear();

@@ -12,7 +12,8 @@ struct TrustPolicy {
     std::string toolSha256;            // hex SHA-256 of the one allowed unzip tool; empty: none
 };
 
-// The build-time form "hex;hex;..." as lower-case hashes (blanks and empty entries dropped).
+// The build-time form "hex;hex;..." (or ',' between them) as lower-case hashes, blanks and empty
+// entries dropped.
 std::vector<std::string> ParseHashList(const std::string& text);
 
 enum class TrustVerdict {

@@ -59,6 +59,7 @@ TEST(HashList, TakesTheBuildTimeFormInLowerCase)
         {"AB12", {"ab12"}},
         {"ab;CD", {"ab", "cd"}},
         {" ab ; ;cd; ", {"ab", "cd"}},
+        {"ab,CD", {"ab", "cd"}},  // how the build hands a CMake list over
     };
     for (const auto& c : cases)
         EXPECT_EQ(ParseHashList(c.text), c.expected) << c.text;
