@@ -1,51 +1,67 @@
 #!/usr/bin/env bash
 # Benchmark: each figure measured side by side with its baseline in one run, as the median of
-# several runs, and given as a ratio. Prints the table and writes build/bench/results.md.
+# several runs in alternating order, and given as a ratio. Prints the table and writes
+# build/bench/results.md. BENCH_RUNS sets the number of rounds (default 5).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 command -v curl >/dev/null || { apt-get update -qq && apt-get install -y -qq curl >/dev/null; }
-scripts/build.sh bench trivial_dialog >/dev/null 2>&1
-runs=${BENCH_RUNS:-5}
-size=$((200 * 1000 * 1000))
 out=build/bench
 mkdir -p "$out"
+scripts/build.sh bench trivial_dialog >"$out/build.log" 2>&1 || { tail -20 "$out/build.log"; exit 1; }
+runs=${BENCH_RUNS:-5}
+size=$((200 * 1000 * 1000))
+small=$((1 << 20))
+large=$((1 << 30))
 bin=$PWD/build/test/bin
 export WINEPREFIX=$PWD/build/test/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 tests/wine_run.sh "$WINEPREFIX" cmd /c exit >/dev/null 2>&1 || true   # prefix ready
 wine() { /usr/lib/wine/wine64 "$@" 2>/dev/null | tr -d '\r'; }
-median() { python3 -c 'import sys,statistics; print(statistics.median(float(x) for x in sys.argv[1:]))' "$@"; }
+winpath() { local p=${1//\//\\}; echo "Z:$p"; }
+# The list after the first argument, rotated by it: round i starts with the i-th entry.
+rotate() { local i=$1; shift; local a=("$@") n=$#; for k in $(seq 0 $((n - 1))); do echo -n "${a[(i + k) % n]} "; done; }
 
-port=18080
-/usr/lib/wine/wine64 "$bin/bench.exe" serve $port $size >"$out/server.log" 2>&1 &
+# The bodies come from a separate process, so that the probe's memory is the fetch's own.
+python3 bench/serve.py 0 >"$out/server.log" 2>&1 &
 server=$!
-trap 'kill $server 2>/dev/null || true' EXIT
-until grep -q ready "$out/server.log" 2>/dev/null; do sleep 0.2; done
-url=http://127.0.0.1:$port/big
+saved=$PWD/$out/fetched.bin
+trap 'kill $server 2>/dev/null || true; rm -f "$saved"' EXIT
+until grep -q ready "$out/server.log" 2>/dev/null; do sleep 0.1; done
+base=http://127.0.0.1:$(awk '/ready/ {print $2}' "$out/server.log")/bytes
 
-declare -A time peak
-for mode in ours bare ui curl; do time[$mode]=""; peak[$mode]=""; done
-# Alternating order, so that neither side always runs on a warmer machine.
+declare -A wall peak
+# One fetch: mode (ours, ui, bare<KiB>, curl, server) and body size; adds its figures.
+fetch() {
+    local mode=$1 bytes=$2 key=$1${3:-} ms mem body
+    case $mode in
+    curl | server)
+        local to=$saved; [ "$mode" = server ] && to=/dev/null
+        read -r ms body < <(curl -s -o "$to" -w '%{time_total} %{size_download}\n' "$base/$bytes")
+        ms=$(python3 -c "print($ms * 1000)"); mem=0 ;;
+    bare*)
+        read -r ms mem body < <(wine "$bin/bench.exe" fetch "$base/$bytes" bare "$(winpath "$saved")" "${mode#bare}") ;;
+    *)
+        read -r ms mem body < <(wine "$bin/bench.exe" fetch "$base/$bytes" "$mode" "$(winpath "$saved")") ;;
+    esac
+    rm -f "$saved"
+    [ "$body" = "$bytes" ] || { echo "fetch $key of $bytes bytes got ${body:-nothing}"; exit 1; }
+    wall[$key]+=" $ms"; peak[$key]+=" $mem"
+}
+
 for i in $(seq "$runs"); do
-    order="ours bare"; [ $((i % 2)) -eq 0 ] && order="bare ours"
-    [ "$i" -eq 1 ] && order="$order ui"  # the painting run is slow: once is enough to see it
-    for mode in $order; do
-        read -r ms bytes body < <(wine "$bin/bench.exe" fetch "$url" $mode)
-        [ "$body" = "$size" ] || { echo "fetch $mode got $body bytes"; exit 1; }
-        time[$mode]+=" $ms"; peak[$mode]+=" $bytes"
+    for mode in $(rotate "$i" ours bare64 ui bare128 curl bare256 server); do
+        fetch "$mode" "$size"
     done
-    ms=$(curl -s -o /dev/null -w '%{time_total}' "$url" | python3 -c 'import sys; print(float(sys.stdin.read())*1000)')
-    time[curl]+=" $ms"
+    if [ $((i % 2)) -eq 1 ]; then fetch ours $small S; fetch ours $large L
+    else fetch ours $large L; fetch ours $small S; fi
 done
 
 head -c $size /dev/urandom >"$out/package.bin"
-md5file="Z:${PWD//\//\\}\\build\\bench\\package.bin"
+md5file=$(winpath "$PWD/$out/package.bin")
 declare -A hash
-for mode in ours bare md5sum; do hash[$mode]=""; done
 for i in $(seq $((runs * 2 - 1))); do
-    order="ours bare"; [ $((i % 2)) -eq 0 ] && order="bare ours"
-    for mode in $order; do
-        read -r ms hex < <(wine "$bin/bench.exe" md5 "$md5file" $mode)
+    for mode in $(rotate "$i" ours bare); do
+        read -r ms hex < <(wine "$bin/bench.exe" md5 "$md5file" "$mode")
         hash[$mode]+=" $ms"
     done
     start=$(date +%s%N); md5sum "$out/package.bin" >/dev/null; end=$(date +%s%N)
@@ -54,11 +70,9 @@ done
 rm -f "$out/package.bin"
 
 declare -A start
-start[ours]=""; start[trivial]=""
 for i in $(seq $((runs * 4 - 1))); do
-    ours=$(wine "$bin/bench.exe" startup "$bin\\Download.exe" Setup)
-    trivial=$(wine "$bin/bench.exe" startup "$bin\\trivial_dialog.exe" Trivial)
-    start[ours]+=" $ours"; start[trivial]+=" $trivial"
+    start[ours]+=" $(wine "$bin/bench.exe" startup "$bin\\Download.exe" Setup)"
+    start[trivial]+=" $(wine "$bin/bench.exe" startup "$bin\\trivial_dialog.exe" Trivial)"
 done
 
 release=build/release/Download.exe
@@ -71,23 +85,32 @@ laa=$(grep -c "large address aware" <<<"$headers" || true)
 python3 - "$out/results.md" <<PY
 import statistics, sys
 def m(s): return statistics.median(float(x) for x in s.split())
-size = $size
-t = {k: m(v) for k, v in {"ours": "${time[ours]}", "bare": "${time[bare]}", "ui": "${time[ui]}", "curl": "${time[curl]}"}.items()}
-p = {k: m(v) for k, v in {"ours": "${peak[ours]}", "bare": "${peak[bare]}", "ui": "${peak[ui]}"}.items()}
+MiB = 1 << 20
+t = {k: m(v) for k, v in {"ours": "${wall[ours]}", "ui": "${wall[ui]}", "bare64": "${wall[bare64]}",
+     "bare128": "${wall[bare128]}", "bare256": "${wall[bare256]}", "curl": "${wall[curl]}",
+     "server": "${wall[server]}"}.items()}
+p = {k: m(v) / MiB for k, v in {"ours": "${peak[ours]}", "ui": "${peak[ui]}", "bare64": "${peak[bare64]}",
+     "S": "${peak[oursS]}", "L": "${peak[oursL]}"}.items()}
+large_ms = m("${wall[oursL]}")
 h = {k: m(v) for k, v in {"ours": "${hash[ours]}", "bare": "${hash[bare]}", "md5sum": "${hash[md5sum]}"}.items()}
 s = {k: m(v) for k, v in {"ours": "${start[ours]}", "trivial": "${start[trivial]}"}.items()}
 rows = [
     "| measure | ours | baseline | ratio | context |",
     "|---|---|---|---|---|",
-    f"| fetch 200 MB, wall time (DownloadToBuffer vs bare WinINet loop) | {t['ours']:.0f} ms | {t['bare']:.0f} ms | {t['ours']/t['bare']:.3f} | curl {t['curl']:.0f} ms (ours/curl {t['ours']/t['curl']:.1f}) |",
-    f"| fetch 200 MB with the progress window painting | {t['ui']:.0f} ms | {t['bare']:.0f} ms | {t['ui']/t['bare']:.3f} | |",
-    f"| fetch 200 MB, peak memory / body | {p['ours']/size:.2f} | {p['bare']/size:.2f} | {p['ours']/p['bare']:.3f} | with window {p['ui']/size:.2f} |",
+    f"| fetch-and-save 200 MB, wall time (FetchInBackground + KeepFetchedBody vs bare WinINet loop, 64 KiB reads, to a file) | {t['ours']:.0f} ms | {t['bare64']:.0f} ms | {t['ours']/t['bare64']:.3f} | curl -o file {t['curl']:.0f} ms (ours/curl {t['ours']/t['curl']:.1f}); server alone (curl -o /dev/null) {t['server']:.0f} ms |",
+    f"| fetch-and-save 200 MB with the progress window painting (vs the same without) | {t['ui']:.0f} ms | {t['ours']:.0f} ms | {t['ui']/t['ours']:.3f} | |",
+    f"| bare loop, 128 KiB reads (vs 64 KiB) | {t['bare128']:.0f} ms | {t['bare64']:.0f} ms | {t['bare128']/t['bare64']:.3f} | |",
+    f"| bare loop, 256 KiB reads (vs 64 KiB) | {t['bare256']:.0f} ms | {t['bare64']:.0f} ms | {t['bare256']/t['bare64']:.3f} | |",
+    f"| peak private memory, 1 GiB body (vs 1 MiB body) | {p['L']:.1f} MiB | {p['S']:.1f} MiB | {p['L']/p['S']:.3f} | difference {p['L']-p['S']:+.1f} MiB (target within 16); 1 GiB fetched in {large_ms:.0f} ms |",
+    f"| peak private memory, 200 MB fetch (vs bare loop) | {p['ours']:.1f} MiB | {p['bare64']:.1f} MiB | {p['ours']/p['bare64']:.3f} | with the window {p['ui']:.1f} MiB |",
     f"| MD5 of 200 MB (ComputeFileMd5 vs bare CryptoAPI loop) | {h['ours']:.0f} ms | {h['bare']:.0f} ms | {h['ours']/h['bare']:.3f} | md5sum {h['md5sum']:.0f} ms |",
     f"| start-up to visible dialog (Download.exe vs trivial dialog, Wine) | {s['ours']:.0f} ms | {s['trivial']:.0f} ms | {s['ours']/s['trivial']:.3f} | |",
     f"| release exe size | {$bytes/1024:.0f} KB ($bytes bytes) | 300 KB target | {$bytes/300/1024:.2f} | large-address-aware: $laa |",
     f"| release exe imports | $imports | | | |",
 ]
-text = f"Medians: fetch $runs runs (painting 1), MD5 {$runs * 2 - 1}, start-up {$runs * 4 - 1}; one machine, one run, baselines interleaved.\n\n" + "\n".join(rows) + "\n"
+text = (f"Medians: fetches $runs rounds, MD5 {$runs * 2 - 1}, start-up {$runs * 4 - 1}; one machine, one run, "
+        "baselines interleaved in rotating order; loopback, Wine 8 (x86_64 build), bodies from bench/serve.py.\n\n"
+        + "\n".join(rows) + "\n")
 open(sys.argv[1], "w").write(text)
 print(text)
 PY
