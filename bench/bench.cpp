@@ -1,7 +1,7 @@
 // Benchmark probes, one measurement per process so that peak memory is the probe's own (the
 // bodies come from bench/serve.py, a separate process):
 //   bench fetch URL ours|ui|bare FILE [KIB]  one fetch saved as FILE (deleted after):
-//                                   "<ms> <peak private bytes> <body bytes>"; ours is the
+//                                   "<ms> <peak private bytes> <body bytes> <cpu ms>"; ours is the
 //                                   program's fetch, ui the same with the progress window shown,
 //                                   bare a plain WinINet loop reading KIB (default 64) at a time
 //   bench md5 PATH ours|bare        one MD5: "<ms> <hex>"
@@ -30,6 +30,16 @@ double Milliseconds(const LARGE_INTEGER& from)
     QueryPerformanceCounter(&now);
     QueryPerformanceFrequency(&frequency);
     return (now.QuadPart - from.QuadPart) * 1000.0 / frequency.QuadPart;
+}
+
+// User and kernel time of the whole process so far: less swayed than wall time by other work
+// on the machine.
+double CpuMilliseconds()
+{
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    const auto ticks = [](const FILETIME& t) { return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+    return (ticks(kernel) + ticks(user)) / 10000.0;
 }
 
 // The process's private commit, sampled: Wine reports PeakPagefileUsage as the current figure,
@@ -130,6 +140,7 @@ int wmain(int argc, wchar_t** argv)
         const size_t readSize = (argc > 5 ? _wtoi(argv[5]) : 64) * size_t{1024};
         PrivateBytesWatch watch;
         watch.Start();
+        const double cpuStart = CpuMilliseconds();
         LARGE_INTEGER start;
         QueryPerformanceCounter(&start);
         uint64_t bytes = 0;
@@ -147,8 +158,9 @@ int wmain(int argc, wchar_t** argv)
         }
         const double ms = Milliseconds(start);
         const size_t peak = watch.Finish();
+        const double cpu = CpuMilliseconds() - cpuStart;
         DeleteFileW(target.c_str());
-        std::printf("%.1f %zu %llu\n", ms, peak, static_cast<unsigned long long>(ok ? bytes : 0));
+        std::printf("%.1f %zu %llu %.1f\n", ms, peak, static_cast<unsigned long long>(ok ? bytes : 0), cpu);
         return ok ? 0 : 1;
     }
     if (mode == L"md5") {
