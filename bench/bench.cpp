@@ -1,7 +1,9 @@
-// Benchmark probes, one measurement per process so that peak memory is the probe's own:
-//   bench serve PORT BYTES          serve BYTES at /big on 127.0.0.1:PORT until killed
-//   bench fetch URL ours|bare|ui FILE  one fetch saved as FILE (deleted after):
-//                                   "<ms> <peak private bytes> <body bytes>"
+// Benchmark probes, one measurement per process so that peak memory is the probe's own (the
+// bodies come from bench/serve.py, a separate process):
+//   bench fetch URL ours|ui|bare FILE [KIB]  one fetch saved as FILE (deleted after):
+//                                   "<ms> <peak private bytes> <body bytes> <cpu ms>"; ours is the
+//                                   program's fetch, ui the same with the progress window shown,
+//                                   bare a plain WinINet loop reading KIB (default 64) at a time
 //   bench md5 PATH ours|bare        one MD5: "<ms> <hex>"
 //   bench startup EXE CAPTION       start EXE, wait for its dialog to be visible: "<ms>"
 #include <windows.h>
@@ -9,6 +11,7 @@
 #include <wincrypt.h>
 #include <wininet.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -16,7 +19,6 @@
 #include "app/background_fetch.h"
 #include "net/fetch.h"
 #include "package/fingerprint.h"
-#include "support/test_server.h"
 #include "support/win_helpers.h"
 #include "ui/progress_window.h"
 
@@ -30,17 +32,57 @@ double Milliseconds(const LARGE_INTEGER& from)
     return (now.QuadPart - from.QuadPart) * 1000.0 / frequency.QuadPart;
 }
 
-size_t PeakPrivateBytes()
+// User and kernel time of the whole process so far: less swayed than wall time by other work
+// on the machine.
+double CpuMilliseconds()
 {
-    PROCESS_MEMORY_COUNTERS counters = {};
-    counters.cb = sizeof counters;
-    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
-    return counters.PeakPagefileUsage;  // the peak of the process's private commit
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    const auto ticks = [](const FILETIME& t) { return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+    return (ticks(kernel) + ticks(user)) / 10000.0;
 }
 
-// The same WinINet calls and read size writing straight to a file, with nothing else: no
-// status, no checks, no progress, no thread.
-bool BareFetch(const std::string& url, const std::wstring& path, uint64_t& bytes)
+// The process's private commit, sampled: Wine reports PeakPagefileUsage as the current figure,
+// so the peak is the largest sample (or Windows' own peak, where it keeps one).
+struct PrivateBytesWatch {
+    volatile LONG stop = 0;
+    size_t peak = 0;
+    HANDLE thread = nullptr;
+
+    void Sample()
+    {
+        PROCESS_MEMORY_COUNTERS counters = {};
+        counters.cb = sizeof counters;
+        GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+        peak = std::max({peak, static_cast<size_t>(counters.PagefileUsage),
+                         static_cast<size_t>(counters.PeakPagefileUsage)});
+    }
+
+    static DWORD WINAPI Run(void* parameter)
+    {
+        auto& watch = *static_cast<PrivateBytesWatch*>(parameter);
+        while (!watch.stop) {
+            watch.Sample();
+            Sleep(2);
+        }
+        return 0;
+    }
+
+    void Start() { thread = CreateThread(nullptr, 0, Run, this, 0, nullptr); }
+
+    size_t Finish()
+    {
+        InterlockedExchange(&stop, 1);
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+        Sample();
+        return peak;
+    }
+};
+
+// The same WinINet calls and flags writing straight to a file, with nothing else: no status, no
+// checks, no progress, no thread.
+bool BareFetch(const std::string& url, const std::wstring& path, size_t readSize, uint64_t& bytes)
 {
     const HINTERNET session = InternetOpenA("SetupApp", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     const HINTERNET request = InternetOpenUrlA(session, url.c_str(), nullptr, 0,
@@ -48,7 +90,7 @@ bool BareFetch(const std::string& url, const std::wstring& path, uint64_t& bytes
     if (!request)
         return false;
     const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    std::vector<char> chunk(64 * 1024);
+    std::vector<char> chunk(readSize);
     DWORD count = 0, written = 0;
     while (InternetReadFile(request, chunk.data(), static_cast<DWORD>(chunk.size()), &count) && count > 0) {
         WriteFile(file, chunk.data(), count, &written, nullptr);
@@ -87,29 +129,24 @@ int wmain(int argc, wchar_t** argv)
     if (argc < 3)
         return 2;
     const std::wstring mode = argv[1];
-    if (mode == L"serve") {
-        TestServer server("127.0.0.1", static_cast<uint16_t>(_wtoi(argv[2])));
-        std::string body(static_cast<size_t>(_wtoi64(argv[3])), '\0');
-        for (size_t i = 0; i < body.size(); ++i)
-            body[i] = static_cast<char>(i * 131 + (i >> 12));
-        server.Route("/big", {Reply{200, body}});
-        std::printf("ready\n");
-        std::fflush(stdout);
-        for (;;)
-            Sleep(1000);
-    }
     if (mode == L"fetch") {
+        if (argc < 5)
+            return 2;
         const std::string url = Narrow(argv[2]);
         const std::wstring how = argv[3];
         if (how == L"ui")
             ShowProgressWindow();  // the status calls then really repaint a label and a bar
         const std::wstring target = argv[4];
+        const size_t readSize = (argc > 5 ? _wtoi(argv[5]) : 64) * size_t{1024};
+        PrivateBytesWatch watch;
+        watch.Start();
+        const double cpuStart = CpuMilliseconds();
         LARGE_INTEGER start;
         QueryPerformanceCounter(&start);
         uint64_t bytes = 0;
         bool ok;
         if (how == L"bare") {
-            ok = BareFetch(url, target, bytes);
+            ok = BareFetch(url, target, readSize, bytes);
         } else {
             // The program's own path: a worker thread, the window's thread waiting on it while
             // it dispatches messages, then the temporary file put in the target's place.
@@ -120,8 +157,10 @@ int wmain(int argc, wchar_t** argv)
             bytes = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
         }
         const double ms = Milliseconds(start);
+        const size_t peak = watch.Finish();
+        const double cpu = CpuMilliseconds() - cpuStart;
         DeleteFileW(target.c_str());
-        std::printf("%.1f %zu %llu\n", ms, PeakPrivateBytes(), static_cast<unsigned long long>(ok ? bytes : 0));
+        std::printf("%.1f %zu %llu %.1f\n", ms, peak, static_cast<unsigned long long>(ok ? bytes : 0), cpu);
         return ok ? 0 : 1;
     }
     if (mode == L"md5") {
