@@ -233,12 +233,23 @@ protected:
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process = {};
         out.startedAt = NowTicks();
-        const BOOL started = CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                                            cwd.c_str(), &startup, &process);
+        BOOL started = CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                      cwd.c_str(), &startup, &process);
+        DWORD startError = started ? 0 : GetLastError();
+        if (!started) {
+            // Seen once under Wine right after the previous test's server went away: try again.
+            Sleep(1000);
+            started = CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                     cwd.c_str(), &startup, &process);
+        }
         for (const wchar_t* name : {L"DL_FIXTURE_LOG", L"DL_FAKE_SHELL", L"DL_UNZIP_SLEEP_MS"})
             SetEnvironmentVariableW(name, nullptr);
         SetEnvironmentVariableW(L"WINEDLLOVERRIDES", L"mscoree,mshtml=");
-        EXPECT_TRUE(started);
+        EXPECT_TRUE(started) << "CreateProcessW failed twice, first with error " << startError << ", then "
+                             << (started ? 0 : GetLastError());
+        if (startError)
+            std::printf("CreateProcessW failed once with error %lu; the second start %s\n", startError,
+                        started ? "worked" : "failed too");
         if (!started)
             return out;
 

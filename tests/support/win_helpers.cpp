@@ -9,8 +9,11 @@ ScratchDir::ScratchDir(const std::wstring& name)
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     static unsigned counter = 0;
+    // Wine hands out the same small process ids again once its server restarts (every test
+    // runs in a process of its own), so the start time keeps names apart as well.
+    static const ULONGLONG started = GetTickCount64();
     path_ = std::wstring(temp) + name + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-            std::to_wstring(++counter);
+            std::to_wstring(started % 100000000) + L"-" + std::to_wstring(++counter);
     RemoveTree(path_);
     CreateDirectoryW(path_.c_str(), nullptr);
 }
