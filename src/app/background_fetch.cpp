@@ -4,6 +4,7 @@
 
 #include "base/files.h"
 #include "base/run_log.h"
+#include "net/wininet_api.h"
 #include "package/fingerprint.h"
 #include "ui/progress_window.h"
 #include "ui/responsive_wait.h"
@@ -20,7 +21,8 @@ constexpr DWORD AbortGrace = 1000;
 constexpr DWORD WatchInterval = 1000;
 constexpr DWORD StallGrace = 5000;
 
-// Owned by whichever thread finishes with it last: a worker that outlives its grace keeps it.
+// Freed by the window's thread once the worker has ended; a worker left behind after its grace
+// keeps it (never freed: the process ends soon after).
 struct FetchJob {
     std::string url;
     std::wstring target;
@@ -75,11 +77,15 @@ void LogFetch(const FetchJob& job)
 
 }  // namespace
 
-FetchResult FetchInBackground(const std::string& url, const std::wstring& target, FetchedBody& body)
+FetchResult FetchInBackground(const std::string& url, const std::wstring& target, FetchedBody& body,
+                              bool statusTextOnError)
 {
     SetStatusSearching();
+    // Loaded here, on this thread, before a worker exists: AbortFetch may need it at any time.
+    WinInet();
     FetchJob* job = new FetchJob{url, target, {}, {}, {}};
     job->control.onProgress = PostProgress;
+    job->control.statusTextOnError = statusTextOnError;
 
     const HANDLE worker = CreateThread(nullptr, 0, RunFetchJob, job, 0, nullptr);
     bool stalled = false;
@@ -128,7 +134,7 @@ FetchResult FetchInBackground(const std::string& url, const std::wstring& target
 
 namespace {
 
-// Owned like FetchJob: a hash left running after a cancel keeps it.
+// Owned like FetchJob: a hash left running after a cancel keeps it, never freed.
 struct HashJob {
     std::wstring path;
     std::string value;
@@ -164,7 +170,7 @@ bool ComputeCheckValueInBackground(const std::wstring& packagePath, std::string&
 UnzipToolFetch FetchUnzipTool(const std::string& toolUrl, const std::wstring& toolPath)
 {
     FetchedBody body;
-    switch (FetchInBackground(toolUrl, toolPath, body)) {
+    switch (FetchInBackground(toolUrl, toolPath, body, false)) {
     case FetchResult::Cancelled:
         return UnzipToolFetch::Cancelled;
     case FetchResult::Failed:

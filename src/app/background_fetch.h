@@ -8,7 +8,10 @@
 
 // Shows the searching text, fetches (see FetchUrl) and logs the request. Cancelled when the user
 // confirmed Cancel meanwhile: the transfer is abandoned and nothing of it is left on disk.
-FetchResult FetchInBackground(const std::string& url, const std::wstring& target, FetchedBody& body);
+// A status text that comes with an error status counts as an answer only for the server's
+// query (statusTextOnError), never for a file such as the unzip tool.
+FetchResult FetchInBackground(const std::string& url, const std::wstring& target, FetchedBody& body,
+                              bool statusTextOnError = true);
 
 // The check value of the cached package (see ComputeCheckValue), hashed on a worker thread: a
 // package of a gigabyte takes seconds. False when the user cancelled meanwhile.

@@ -252,6 +252,10 @@ FetchResult Transfer(const WinInetApi& api, const std::string& url, const std::w
             sink.Discard();
             return FetchResult::Failed;
         }
+        if (Aborted(control)) {  // nothing more goes to disk once the fetch was given up
+            sink.Discard();
+            return FetchResult::Cancelled;
+        }
         if (!sink.Take(block.get(), count, report)) {
             sink.Discard();
             return FetchResult::NotSaved;
@@ -274,7 +278,7 @@ FetchResult Transfer(const WinInetApi& api, const std::string& url, const std::w
         sink.Discard();
         return FetchResult::Failed;
     }
-    if (!statusOk && !IsStatusReply(body.small)) {
+    if (!statusOk && (!control.statusTextOnError || !IsStatusReply(body.small))) {
         report.failedStep = L"HTTP status";
         sink.Discard();
         return FetchResult::Failed;
@@ -289,7 +293,10 @@ FetchResult Transfer(const WinInetApi& api, const std::string& url, const std::w
 
 }  // namespace
 
-FetchControl::FetchControl() : timeoutMs(DOWNLOAD_NET_TIMEOUT_MS) {}
+FetchControl::FetchControl()
+    : timeoutMs(DOWNLOAD_NET_TIMEOUT_MS), lastActivity(static_cast<LONG64>(GetTickCount64()))
+{
+}
 
 FetchResult FetchUrl(const std::string& url, const std::wstring& target, FetchControl& control,
                      FetchedBody& body, FetchReport& report)

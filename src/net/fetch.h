@@ -11,7 +11,8 @@
 #include "base/byte_buffer.h"
 
 enum class FetchResult {
-    Complete,   // the whole body arrived, with a 2xx status (any status for a status text)
+    Complete,   // the whole body arrived, with a 2xx status (any status for a status text,
+                // unless FetchControl::statusTextOnError is off)
     Failed,     // no connection, an error status, a broken, short or stalled transfer
     NotSaved,   // the temporary file could not be created or written: the fetch stopped there
     Cancelled,  // AbortFetch was called
@@ -47,7 +48,8 @@ struct FetchControl {
     ProgressCallback onProgress = nullptr;  // called when the whole percentage changes
     void* progressContext = nullptr;
     DWORD timeoutMs;                        // connect, send and receive, each
-    volatile LONG64 lastActivity = 0;       // GetTickCount64 when the fetch last made progress
+    volatile LONG64 lastActivity;           // GetTickCount64 when the fetch last made progress
+    bool statusTextOnError = true;          // a status text counts whatever the HTTP status
 
     FetchControl();
 };

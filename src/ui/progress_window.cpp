@@ -134,6 +134,11 @@ void SetCancelMode(CancelMode mode)
         cancelDeferred = false;
 }
 
+CancelMode CurrentCancelMode()
+{
+    return cancelMode;
+}
+
 bool CancelConfirmed()
 {
     return cancelConfirmed;

@@ -27,6 +27,7 @@ enum class CancelMode {
     Deferred,  // a single long call is running: ask when it returns (AskDeferredCancel)
 };
 void SetCancelMode(CancelMode mode);
+CancelMode CurrentCancelMode();
 
 // True once the user has answered Yes to the cancel question.
 bool CancelConfirmed();

@@ -258,7 +258,7 @@ TEST(ProgressWindow, StatusOperationsSkipWhatIsMissing)
 TEST(ProgressWindow, CancelDoesNothingWhileAnErrorBoxIsOpen)
 {
     ProgressRecorder progress;
-    SetCancelMode(CancelMode::Ignored);  // what the roads set before their last box
+    SetCancelMode(CancelMode::Ask);  // a box that comes in the middle of the work (the Shell's)
     BoxSeen box;
     bool asked = false, hidden = false;
     Person person([&] {
@@ -275,6 +275,9 @@ TEST(ProgressWindow, CancelDoesNothingWhileAnErrorBoxIsOpen)
     EXPECT_FALSE(asked);
     EXPECT_FALSE(hidden);
     EXPECT_FALSE(CancelConfirmed());
+    EXPECT_FALSE(AskDeferredCancel()) << "nothing was kept for later either";
+    EXPECT_TRUE(CurrentCancelMode() == CancelMode::Ask) << "the mode is back once the box is gone";
+    SetCancelMode(CancelMode::Ignored);
     EXPECT_EQ(box.text, text::UpdateCheckFailed);
 }
 

@@ -330,6 +330,11 @@ TEST(UnzipToolFetch, HasThreeOutcomesAndKeepsARunningToolIntact)
 
     EXPECT_EQ(FetchUnzipTool(server.BaseUrl() + "/vazid/unzip.exe", tool), UnzipToolFetch::Saved);
     EXPECT_EQ(ReadFileOrEmpty(tool), body);
+
+    // A status text is the query's answer, never a tool: with an error status it is no download.
+    server.Route("/vazid/unzip.exe", {Reply{404, NotFoundReply}});
+    EXPECT_EQ(FetchUnzipTool(server.BaseUrl() + "/vazid/unzip.exe", tool), UnzipToolFetch::NotFetched);
+    EXPECT_EQ(ReadFileOrEmpty(tool), body);
 }
 
 TEST(SaveBuffer, WritesExactlyTheBytes)
