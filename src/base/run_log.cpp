@@ -104,20 +104,16 @@ std::wstring LocalTimestamp()
 {
     SYSTEMTIME now;
     GetLocalTime(&now);
+    const struct { unsigned value; size_t width; wchar_t after; } parts[] = {
+        {now.wYear, 4, L'-'}, {now.wMonth, 2, L'-'}, {now.wDay, 2, L' '},  {now.wHour, 2, L':'},
+        {now.wMinute, 2, L':'}, {now.wSecond, 2, L'.'}, {now.wMilliseconds, 3, L'\0'},
+    };
     std::wstring text;
-    AppendPadded(text, now.wYear, 4);
-    text += L'-';
-    AppendPadded(text, now.wMonth, 2);
-    text += L'-';
-    AppendPadded(text, now.wDay, 2);
-    text += L' ';
-    AppendPadded(text, now.wHour, 2);
-    text += L':';
-    AppendPadded(text, now.wMinute, 2);
-    text += L':';
-    AppendPadded(text, now.wSecond, 2);
-    text += L'.';
-    AppendPadded(text, now.wMilliseconds, 3);
+    for (const auto& part : parts) {
+        AppendPadded(text, part.value, part.width);
+        if (part.after)
+            text += part.after;
+    }
     return text;
 }
 
